@@ -1,0 +1,33 @@
+// kiv-config-check: shows what the configuration back end finds on this machine.
+#include <cstdio>
+
+#include "config.h"
+#include "host.h"
+
+namespace
+{
+const char *or_null (const char *text)
+{
+  return text != nullptr ? text : "(null)";
+}
+} // namespace
+
+int main ()
+{
+  const DistroInformation *info = get_distro_information ();
+  if (info == nullptr)
+    {
+      puts ("ERROR: No distro information (!)");
+      return 1;
+    }
+
+  printf ("Distribution:\n{\n"
+          "    distributor: '%s'\n"
+          "    release    : '%s'\n"
+          "    codename   : '%s'\n"
+          "    config-id  : [%s %s]\n"
+          "}\n",
+          or_null (info->distributor), or_null (info->release), or_null (info->codename),
+          or_null (info->distributor), or_null (info->codename));
+  return 0;
+}

@@ -1,0 +1,26 @@
+#include "host.h"
+
+#include <cstring>
+
+#include "host-private.h"
+
+int arch_type (const char *name)
+{
+  static constexpr struct
+  {
+    const char *name;
+    int family;
+  } families[] = {
+    { "amd64", 1 }, { "x86_64", 1 }, { "i386", 2 }, { "i486", 2 }, { "i586", 2 }, { "i686", 2 },
+  };
+  for (const auto &entry : families)
+    if (strcmp (name, entry.name) == 0)
+      return entry.family;
+  return 0;
+}
+
+gboolean architectures_are_equivalent (const char *a, const char *b)
+{
+  const int family = arch_type (a);
+  return family != 0 && family == arch_type (b);
+}

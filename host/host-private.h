@@ -1,0 +1,26 @@
+// host-private.h: the pure pieces behind host.h, shared by host/ and its tests, never installed.
+// They read nothing but their arguments, so tests can feed them any text.
+#pragma once
+
+#include <string_view>
+
+#include "host.h"
+
+// Bytes removed from both ends of a value; unlike isspace() this leaves a vertical tab alone.
+inline constexpr std::string_view kiv_trim_chars = " \t\n\f\r";
+
+std::string_view kiv_trim (std::string_view text);
+
+// Fills the four strings of info from the output of "lsb_release -a", replacing what a key
+// seen earlier had set. Fields whose key never appears are left as they were.
+void parse_release_output (const char *output, DistroInformation *info);
+
+// Fills the four strings of info from the text of /etc/fedora-release.
+void parse_release_file (const char *text, DistroInformation *info);
+
+// Matches "Fedora release <number> (<codename>)" anywhere in text. Text that is not valid
+// UTF-8 never matches. On a match, the out-parameters that are non-null receive new strings.
+bool match_fedora_release (const char *text, char **out_release, char **out_codename);
+
+// The architecture family of one name: 1 for 64-bit x86, 2 for 32-bit x86, 0 for any other.
+int arch_type (const char *name);

@@ -1,0 +1,10 @@
+/* kiv-public.h: marks the functions the kiv libraries export.
+ * Everything else is built with hidden visibility, so a symbol without this mark cannot be
+ * linked against from outside the library it lives in. */
+#pragma once
+
+#if defined(__GNUC__)
+#define KIV_PUBLIC __attribute__ ((visibility ("default")))
+#else
+#define KIV_PUBLIC
+#endif

@@ -1,0 +1,23 @@
+/* Compiled as C with warnings as errors in CI: every public header must be valid C. */
+#include "config.h"
+#include "host.h"
+#include "net.h"
+#ifdef KIV_HAVE_UI
+#include "ui.h"
+#endif
+
+/* Referencing each declaration catches a header that only parses because nothing uses it. */
+static void *const public_functions[] = {
+  (void *) get_distro_information, (void *) compare_versions,
+  (void *) architectures_are_equivalent, (void *) http_download_file,
+  (void *) get_configuration,
+#ifdef KIV_HAVE_UI
+  (void *) display_error,
+#endif
+};
+
+int kiv_public_header_count (void);
+int kiv_public_header_count (void)
+{
+  return (int) (sizeof public_functions / sizeof public_functions[0]);
+}
