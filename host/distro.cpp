@@ -37,7 +37,7 @@ std::string_view kiv_trim (std::string_view text)
 {
   const auto first = text.find_first_not_of (kiv_trim_chars);
   if (first == std::string_view::npos)
-    return {};
+    return text.substr (text.size ()); // empty, but still pointing into text
   const auto last = text.find_last_not_of (kiv_trim_chars);
   return text.substr (first, last - first + 1);
 }

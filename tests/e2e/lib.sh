@@ -1,0 +1,96 @@
+# Helpers for end-to-end tests of the real kiv-config-check. Each case runs in a private mount and
+# network namespace with its own copy of /etc mounted over /etc, so it can add or remove release
+# files, host names and trusted authorities without touching the machine. Only loopback exists
+# inside.
+#
+# Needs: KIV_DRIVER (the driver binary). Tests may also use KIV_SERVER and KIV_MAKE_CA.
+
+set -uo pipefail
+
+NL=$'\n'
+e2e_passed=0
+e2e_failed=0
+if [ -z "${SANDBOX:-}" ]; then
+  e2e_scratch=$(mktemp -d "${TMPDIR:-/tmp}/kiv-e2e.XXXXXX")
+  trap 'rm -rf "$e2e_scratch"' EXIT
+fi
+
+# in_sandbox FUNCTION: runs FUNCTION (defined in the test script) in a fresh namespace.
+# Inside, $SANDBOX is a scratch folder and HOME is $SANDBOX/home.
+in_sandbox ()
+{
+  local fn=$1 dir
+  dir=$(mktemp -d "$e2e_scratch/case.XXXXXX")
+  local as_root=()
+  [ "$(id -u)" -eq 0 ] || as_root=(--map-root-user)
+  unshare "${as_root[@]}" --mount --net --fork --propagation private \
+    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin SANDBOX="$dir" KIV_DRIVER="$KIV_DRIVER" KIV_SERVER="${KIV_SERVER:-}" \
+        KIV_MAKE_CA="${KIV_MAKE_CA:-}" KIV_DATA="${KIV_DATA:-}" KIV_E2E_SCRIPT="$(realpath "$0")" \
+        /bin/bash -c '
+          set -euo pipefail
+          source "$KIV_E2E_SCRIPT" --definitions-only
+          sandbox_enter
+          "$0"
+        ' "$fn"
+}
+
+sandbox_enter ()
+{
+  mkdir -p "$SANDBOX/etc-copy" "$SANDBOX/bin" "$SANDBOX/home"
+  cp -a /etc/. "$SANDBOX/etc-copy/"
+  mount --bind "$SANDBOX/etc-copy" /etc
+  rm -f /etc/fedora-release
+  ip link set lo up
+  export HOME="$SANDBOX/home" LC_ALL=C
+}
+
+# run_driver: the driver, with $SANDBOX/bin as its whole search path.
+run_driver ()
+{
+  PATH="$SANDBOX/bin" "$KIV_DRIVER"
+}
+
+# fake_lsb_release: the release command prints what the standard input of this call holds.
+fake_lsb_release ()
+{
+  cat > "$SANDBOX/output"
+  printf '#!/bin/sh\n[ "$1" = -a ] || exit 2\nexec /bin/cat "%s"\n' "$SANDBOX/output" > "$SANDBOX/bin/lsb_release"
+  chmod +x "$SANDBOX/bin/lsb_release"
+}
+
+# expect_run NAME STATUS EXPECTED_STDOUT FUNCTION: runs FUNCTION in a sandbox and compares its
+# exit status and standard output byte for byte.
+expect_run ()
+{
+  local name=$1 want_status=$2 want_stdout=$3 fn=$4 status=0
+  in_sandbox "$fn" > "$e2e_scratch/stdout" 2> "$e2e_scratch/stderr" || status=$?
+  if [ "$status" -eq "$want_status" ] && cmp -s "$e2e_scratch/stdout" <(printf '%s' "$want_stdout"); then
+    echo "PASS: $name"
+    e2e_passed=$((e2e_passed + 1))
+  else
+    echo "FAIL: $name (status $status, expected $want_status)"
+    diff -u <(printf '%s' "$want_stdout") "$e2e_scratch/stdout" | sed 's/^/    /'
+    sed 's/^/    stderr: /' "$e2e_scratch/stderr"
+    e2e_failed=$((e2e_failed + 1))
+  fi
+}
+
+# check NAME COMMAND...: records a pass when COMMAND succeeds.
+check ()
+{
+  local name=$1
+  shift
+  if "$@"; then
+    echo "PASS: $name"
+    e2e_passed=$((e2e_passed + 1))
+  else
+    echo "FAIL: $name"
+    e2e_failed=$((e2e_failed + 1))
+  fi
+}
+
+e2e_finish ()
+{
+  echo "$e2e_passed passed, $e2e_failed failed"
+  [ "$e2e_failed" -eq 0 ]
+}

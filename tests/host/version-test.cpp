@@ -1,0 +1,95 @@
+#include <climits>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "host.h"
+
+namespace
+{
+int sign (int value)
+{
+  return (value > 0) - (value < 0);
+}
+
+struct Case
+{
+  const char *a, *b;
+  int want;
+};
+
+void expect_orders (const Case &c)
+{
+  SCOPED_TRACE (std::string ("'") + c.a + "' vs '" + c.b + "'");
+  EXPECT_EQ (sign (compare_versions (c.a, c.b)), c.want);
+  EXPECT_EQ (sign (compare_versions (c.b, c.a)), -c.want); // and the mirror image
+}
+} // namespace
+
+// Callers may only rely on the sign, so that is all these cases pin down.
+TEST (CompareVersions, OrdersComponentByComponent)
+{
+  const Case cases[] = {
+    { "3.10", "3.13.0-24-generic", -1 }, // 10 < 13 as numbers
+    { "3.14", "3.13.0-24-generic", 1 },
+    { "3.13", "3.13.0", -1 },            // an equal but shorter prefix sorts first
+    { "3.13.0", "3.13.0", 0 },
+    { "1.10", "1.9", 1 },                // numbers compare as numbers, not as text
+    { "1.10a", "1.9a", -1 },             // ...but a letter makes the component text
+    { "24a", "3", -1 },                  // text rule: '2' < '3'
+    { "07", "7", 0 },                    // leading zeros do not count
+    { "2-rc1", "2:rc1", 0 },             // the three separators are equivalent
+    { "2.rc1", "2-rc1", 0 },
+    { "", "1", -1 },                     // the empty string has no components
+    { "", "", 0 },
+    { "3.", "3", 1 },                    // a trailing separator adds an empty component
+    { ".3", "3", -1 },                   // a leading one an empty first component
+    { "1..2", "1.0.2", -1 },             // empty text orders before "0"
+    { "1..2", "1..2", 0 },
+    { "-", "", 1 },                      // two empty components against none
+    { "a", "b", -1 },
+    { "\xff", "a", 1 },                  // bytes compare unsigned
+    { "3.13.0-24-generic", "3.13.0-24-generic", 0 },
+    { "3.13.0-24-generic", "3.13.0-24-lowlatency", -1 },
+  };
+  for (const auto &c : cases)
+    expect_orders (c);
+}
+
+// Numbers of any length compare by magnitude; nothing is truncated or wrapped to 32 bits.
+TEST (CompareVersions, ComparesLongNumbersExactly)
+{
+  const Case cases[] = {
+    { "4294967297", "1", 1 },                               // 2^32 + 1 is not 1
+    { "4294967296", "1", 1 },                               // 2^32 is not 0
+    { "18446744073709551616", "18446744073709551615", 1 },  // beyond 64 bits
+    { "99999999999999999999999999", "99999999999999999999999998", 1 },
+    { "000000000000000000000000042", "42", 0 },             // long zero padding
+    { "0", "00", 0 },
+    { "1.18446744073709551616", "1.18446744073709551617", -1 },
+    { "100000000000000000000", "99999999999999999999", 1 }, // longer is larger
+  };
+  for (const auto &c : cases)
+    expect_orders (c);
+}
+
+TEST (CompareVersions, NumericResultsAreUnitSteps)
+{
+  EXPECT_EQ (compare_versions ("1.10", "1.9"), 1);
+  EXPECT_EQ (compare_versions ("1.9", "1.10"), -1);
+  EXPECT_EQ (compare_versions ("4294967296", "1"), 1);
+  EXPECT_EQ (compare_versions ("3.13", "3.13.0"), -1);
+}
+
+TEST (CompareVersions, HandlesVeryLongInput)
+{
+  std::string many_components;
+  for (int i = 0; i < 100000; i++)
+    many_components += "1.";
+  std::string longer = many_components + "1";
+  EXPECT_EQ (sign (compare_versions (many_components.c_str (), longer.c_str ())), -1);
+  EXPECT_EQ (compare_versions (longer.c_str (), longer.c_str ()), 0);
+
+  const std::string huge_number (1 << 20, '9');
+  EXPECT_EQ (sign (compare_versions (huge_number.c_str (), "1")), 1);
+}
