@@ -1,0 +1,16 @@
+/* ui.h: telling the user of a graphical installer that something failed. */
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include "kiv-public.h"
+
+G_BEGIN_DECLS
+
+/* Shows the message made from @format and its arguments in a modal error dialog with a single
+ * Close button, and returns once the user has closed it. @parent may be NULL; the caller has
+ * initialised GTK and calls this on GTK's thread. What @format produces is shown literally,
+ * '%' and '<' included. */
+KIV_PUBLIC void display_error (GtkWindow *parent, const char *format, ...) G_GNUC_PRINTF (2, 3);
+
+G_END_DECLS
