@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Usage: install-test.sh BUILD_DIR
+# Installs the build the two ways installer authors do, into a temporary directory, and checks
+# what they get: the libraries with their SONAME and links, the headers, the pkg-config files,
+# the driver, its manual page and the translation template. Then it builds small C programs the
+# way an installer would, from what was installed and pkg-config alone, and runs them.
+# The configured layout comes from the environment, set by CMake: KIV_PREFIX, KIV_LIBDIR,
+# KIV_INCLUDEDIR, KIV_BINDIR, KIV_MANDIR, KIV_DATADIR, KIV_VERSION, KIV_SOVERSION,
+# KIV_CONFIG_URL, KIV_HAVE_UI, KIV_SOURCE_DIR, CC and KIV_CFLAGS.
+set -euo pipefail
+
+build=$1
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+status=0
+fail () { echo "FAIL: $*"; status=1; }
+
+# Absolute directories would send files outside the temporary prefix, into the real system.
+for dir in "$KIV_LIBDIR" "$KIV_INCLUDEDIR" "$KIV_BINDIR" "$KIV_MANDIR" "$KIV_DATADIR"; do
+  case $dir in /*) echo "SKIP: $dir is absolute, so it cannot be installed to a test prefix"; exit 77 ;; esac
+done
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+# --- Trying a build out: cmake --install --prefix moves everything under one directory.
+root=$tmp/prefix
+cmake --install "$build" --prefix "$root" >"$tmp/install.log" || { cat "$tmp/install.log"; exit 1; }
+lib=$root/$KIV_LIBDIR
+
+libraries=(kiv)
+[ "$KIV_HAVE_UI" = ON ] && libraries+=(kiv-ui)
+for name in "${libraries[@]}"; do
+  # The development link names the SONAME link, which names the real file, so programs built
+  # today keep loading libNAME.so.MAJOR when a compatible release replaces the file.
+  [ "$(readlink "$lib/lib$name.so")" = "lib$name.so.$KIV_SOVERSION" ] \
+    || fail "lib$name.so does not link to lib$name.so.$KIV_SOVERSION"
+  [ "$(readlink "$lib/lib$name.so.$KIV_SOVERSION")" = "lib$name.so.$KIV_VERSION" ] \
+    || fail "lib$name.so.$KIV_SOVERSION does not link to lib$name.so.$KIV_VERSION"
+  [ -f "$lib/lib$name.so.$KIV_VERSION" ] && [ ! -L "$lib/lib$name.so.$KIV_VERSION" ] \
+    || fail "lib$name.so.$KIV_VERSION is not the library file"
+  soname=$(readelf -d "$lib/lib$name.so.$KIV_VERSION" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
+  [ "$soname" = "lib$name.so.$KIV_SOVERSION" ] || fail "lib$name has SONAME '$soname'"
+  [ -f "$lib/pkgconfig/$name.pc" ] || fail "$name.pc is not installed"
+done
+
+# The back end exports its five public functions and nothing else: module-private helpers
+# must not become something an installer can link against.
+exports=$(nm -D --defined-only "$lib/libkiv.so" | awk '$2 == "T" { print $3 }' | sort | tr '\n' ' ')
+expected="architectures_are_equivalent compare_versions get_configuration get_distro_information http_download_file "
+[ "$exports" = "$expected" ] || fail "libkiv.so exports functions: $exports"
+for private in arch_type parse_cfg_line debug_ptr_array new_configuration debug_configuration; do
+  ! nm -DC --defined-only "$lib/libkiv.so" | grep -qw "$private" || fail "libkiv.so exports $private"
+done
+
+headers=(kiv-public.h host.h net.h config.h)
+[ "$KIV_HAVE_UI" = ON ] && headers+=(ui.h)
+for header in "${headers[@]}"; do
+  [ -f "$root/$KIV_INCLUDEDIR/kiv/$header" ] || fail "kiv/$header is not installed"
+done
+installed_headers=$(cd "$root/$KIV_INCLUDEDIR" && find . -type f | sort | tr '\n' ' ')
+[ "$installed_headers" = "$(printf './kiv/%s\n' "${headers[@]}" | sort | tr '\n' ' ')" ] \
+  || fail "installed headers: $installed_headers"
+
+[ -x "$root/$KIV_BINDIR/kiv-config-check" ] || fail "kiv-config-check is not installed"
+readelf -d "$root/$KIV_BINDIR/kiv-config-check" | grep -q "NEEDED.*\[libkiv.so.$KIV_SOVERSION\]" \
+  || fail "kiv-config-check does not load libkiv.so.$KIV_SOVERSION"
+page=$root/$KIV_MANDIR/man1/kiv-config-check.1
+[ -f "$page" ] || fail "kiv-config-check(1) is not installed"
+# The page names the URL the driver really reads; roff writes its hyphens as \-.
+[ -f "$page" ] && { sed 's/\\-/-/g' "$page" | grep -qF "$KIV_CONFIG_URL" || fail "the manual page does not name $KIV_CONFIG_URL"; }
+[ -f "$root/$KIV_DATADIR/kiv/kiv.pot" ] || fail "kiv.pot is not installed"
+
+# Only the installed files and pkg-config: nothing may point back into the source or build tree.
+export PKG_CONFIG_PATH=$lib/pkgconfig
+[ "$(pkg-config --variable=prefix kiv)" = "$root" ] || fail "kiv.pc names prefix $(pkg-config --variable=prefix kiv)"
+[ "$(pkg-config --modversion kiv)" = "$KIV_VERSION" ] || fail "kiv.pc has version $(pkg-config --modversion kiv)"
+
+# build_and_run PROGRAM PACKAGE: compiles PROGRAM.c as C against PACKAGE and runs it.
+build_and_run ()
+{
+  local program=$1 package=$2 flags
+  flags=$(pkg-config --cflags --libs "$package") || { fail "pkg-config knows no $package"; return; }
+  case $flags in
+    *"$KIV_SOURCE_DIR"* | *"$build"*) fail "$package.pc points outside the install: $flags"; return ;;
+  esac
+  # shellcheck disable=SC2086 # the flags are words
+  "$CC" -std=c11 -Wall -Wextra -Werror -pedantic $KIV_CFLAGS "$here/$program.c" -o "$tmp/$program" $flags \
+    || { fail "$program.c does not build against the installed $package"; return; }
+  # The library it loads must be the installed one, not one of the build tree.
+  LD_LIBRARY_PATH=$lib ldd "$tmp/$program" | grep -qF "$lib/lib$package.so.$KIV_SOVERSION" \
+    || fail "$program does not load the installed lib$package"
+  LD_LIBRARY_PATH=$lib LD_BIND_NOW=1 "$tmp/$program" || fail "$program failed"
+}
+
+build_and_run installed-api kiv
+[ "$KIV_HAVE_UI" = ON ] && build_and_run installed-ui kiv-ui
+
+# --- Packaging: DESTDIR stages the files, and the package then puts them at the configured
+# prefix, so that is the prefix the pkg-config files must name.
+stage=$tmp/stage
+DESTDIR=$stage cmake --install "$build" >"$tmp/install.log" || { cat "$tmp/install.log"; exit 1; }
+for name in "${libraries[@]}"; do
+  pc=$stage$KIV_PREFIX/$KIV_LIBDIR/pkgconfig/$name.pc
+  prefix=$(sed -n 's/^prefix=//p' "$pc")
+  [ "$prefix" = "$KIV_PREFIX" ] || fail "$name.pc staged with DESTDIR names prefix '$prefix'"
+done
+[ -f "$stage$KIV_PREFIX/$KIV_LIBDIR/libkiv.so.$KIV_VERSION" ] || fail "DESTDIR did not stage libkiv.so"
+
+exit $status
