@@ -6,7 +6,7 @@
 # way an installer would, from what was installed and pkg-config alone, and runs them.
 # The configured layout comes from the environment, set by CMake: KIV_PREFIX, KIV_LIBDIR,
 # KIV_INCLUDEDIR, KIV_BINDIR, KIV_MANDIR, KIV_DATADIR, KIV_VERSION, KIV_SOVERSION,
-# KIV_CONFIG_URL, KIV_HAVE_UI, KIV_SOURCE_DIR, CC and KIV_CFLAGS.
+# KIV_CONFIG_URL, KIV_HAVE_UI, KIV_SOURCE_DIR, CMAKE, CC and KIV_CFLAGS.
 set -euo pipefail
 
 build=$1
@@ -24,7 +24,7 @@ trap 'rm -rf "$tmp"' EXIT
 
 # --- Trying a build out: cmake --install --prefix moves everything under one directory.
 root=$tmp/prefix
-cmake --install "$build" --prefix "$root" >"$tmp/install.log" || { cat "$tmp/install.log"; exit 1; }
+"$CMAKE" --install "$build" --prefix "$root" >"$tmp/install.log" || { cat "$tmp/install.log"; exit 1; }
 lib=$root/$KIV_LIBDIR
 
 libraries=(kiv)
@@ -98,7 +98,7 @@ build_and_run installed-api kiv
 # --- Packaging: DESTDIR stages the files, and the package then puts them at the configured
 # prefix, so that is the prefix the pkg-config files must name.
 stage=$tmp/stage
-DESTDIR=$stage cmake --install "$build" >"$tmp/install.log" || { cat "$tmp/install.log"; exit 1; }
+DESTDIR=$stage "$CMAKE" --install "$build" >"$tmp/install.log" || { cat "$tmp/install.log"; exit 1; }
 for name in "${libraries[@]}"; do
   pc=$stage$KIV_PREFIX/$KIV_LIBDIR/pkgconfig/$name.pc
   prefix=$(sed -n 's/^prefix=//p' "$pc")
