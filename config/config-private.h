@@ -14,6 +14,10 @@ struct HostFacts
   const char *kernel_release; // uname's kernel release, such as "3.13.0-24-generic"
 };
 
+// This machine as the parser sees it: the machine name from get_distro_information (NULL
+// without distribution information) and the kernel release uname gave on first use.
+HostFacts this_machine (void);
+
 // A record with every list present and empty except errors, which is absent.
 Configuration *new_configuration (void);
 
@@ -23,6 +27,18 @@ bool parse_instruction (Configuration *config, std::string_view line, const Host
 
 // The same for this machine: the machine name and kernel release come from the system.
 gboolean parse_cfg_line (Configuration *config, const char *line);
+
+// The three groups of the kernel range pattern "([0-9.]+)\s+([0-9.]+)\s+(.*)".
+struct KernelRange
+{
+  std::string_view low, high, nested;
+};
+
+// Finds the first match of the kernel range pattern in text, the one an unanchored GRegex search
+// finds, in time linear in the length of text. Text that is not valid UTF-8 never matches.
+// text_is_nested says that text came out of the nested group of an earlier match: it is then
+// known to be valid and free of line breaks, and is not checked again.
+bool find_kernel_range (std::string_view text, bool text_is_nested, KernelRange *out_range);
 
 // The diagnostic dump on standard error: one list, or the whole record.
 void debug_ptr_array (const char *label, GPtrArray *list);

@@ -1,1 +1,317 @@
 #include "config-private.h"
+
+#include <algorithm>
+#include <string_view>
+#include <sys/utsname.h>
+
+#include "host.h"
+
+namespace
+{
+// The keyword ends at the first of these, and the value starts after the run of them (isspace in
+// the C locale). Trimming a value removes the same set less the vertical tab.
+constexpr std::string_view word_break_chars = " \t\n\v\f\r";
+constexpr std::string_view trim_chars = " \t\n\f\r";
+constexpr std::string_view bound_chars = "0123456789.";
+
+constexpr const char *kernel_range_source = "([0-9.]+)\\s+([0-9.]+)\\s+(.*)";
+
+// The pattern and the release it is compared with are set up together on first use and kept
+// for the life of the process; nothing ever frees them.
+struct KernelRangeCache
+{
+  GRegex *pattern;
+  const char *kernel_release;
+};
+
+const KernelRangeCache &kernel_range_cache ()
+{
+  static const KernelRangeCache cache = [] {
+    struct utsname uts = {};
+    return KernelRangeCache{
+      g_regex_new (kernel_range_source, GRegexCompileFlags (0), GRegexMatchFlags (0), nullptr),
+      g_strdup (uname (&uts) == 0 ? uts.release : ""),
+    };
+  }();
+  return cache;
+}
+
+// A view may point at nothing when it is empty; a list must never receive NULL for it.
+char *copy_text (std::string_view text)
+{
+  return text.empty () ? g_strdup ("") : g_strndup (text.data (), text.size ());
+}
+
+std::string_view trim (std::string_view text)
+{
+  const auto first = text.find_first_not_of (trim_chars);
+  if (first == std::string_view::npos)
+    return text.substr (text.size ());
+  return text.substr (first, text.find_last_not_of (trim_chars) - first + 1);
+}
+
+// Everything after the line's first word and the blanks that follow it: the letter may be
+// written out as a whole keyword ("docs" for "d") without changing the value.
+std::string_view instruction_value (std::string_view line)
+{
+  const auto word_end = line.find_first_of (word_break_chars);
+  if (word_end == std::string_view::npos)
+    return line.substr (line.size ());
+  const auto start = line.find_first_not_of (word_break_chars, word_end + 1);
+  return line.substr (start == std::string_view::npos ? line.size () : start);
+}
+
+void append (GPtrArray *list, std::string_view value)
+{
+  g_ptr_array_add (list, copy_text (value));
+}
+
+// Install and upgrade lines may end in a colon and an architecture name. It is the lines whose
+// name is equivalent to this machine's that are dropped; differing and unknown names pass.
+// Configuration files are written for that rule, so it must not be "corrected".
+bool is_kept_by_architecture (std::string_view line, const char *machine)
+{
+  const auto colon = line.rfind (':');
+  if (colon == std::string_view::npos || machine == nullptr)
+    return true;
+
+  g_autofree char *arch = copy_text (line.substr (colon + 1));
+  if (!architectures_are_equivalent (machine, arch))
+    return true;
+
+  g_autofree char *text = copy_text (line);
+  g_log (nullptr, G_LOG_LEVEL_DEBUG, "Skipping foreign arch instruction %s on native %s", text,
+         machine);
+  return false;
+}
+
+// Kernel ranges. An unanchored GRegex search of this pattern costs time quadratic in a long
+// run of digits, and each call checks the UTF-8 of its whole subject: one hostile line would
+// hang the installer. The search below finds the same first match in linear time. A match can
+// only start where a run of bound characters starts, and whether it matches there is decided by
+// the text up to the character after the second run, so only that window is handed to GRegex.
+
+std::size_t end_of_bound (std::string_view text, std::size_t from)
+{
+  const auto end = text.find_first_not_of (bound_chars, from);
+  return end == std::string_view::npos ? text.size () : end;
+}
+
+// Matches the pattern anchored at the start of text[from, to). Positions in the result count
+// from `from`.
+GMatchInfo *match_window (GRegex *pattern, std::string_view text, std::size_t from,
+                          std::size_t to)
+{
+  GMatchInfo *match = nullptr;
+  if (g_regex_match_full (pattern, text.data () + from, gssize (to - from), 0,
+                          G_REGEX_MATCH_ANCHORED, &match, nullptr))
+    return match;
+  g_match_info_free (match);
+  return nullptr;
+}
+
+std::string_view group_in (GMatchInfo *match, int group, std::string_view text, std::size_t from)
+{
+  int start = -1, end = -1;
+  if (!g_match_info_fetch_pos (match, group, &start, &end) || start < 0)
+    return text.substr (text.size ());
+  return text.substr (from + std::size_t (start), std::size_t (end - start));
+}
+
+// Where the nested instruction of a range starting at `low` begins and ends. The nested text of
+// an outer range holds no character that `.` refuses, so in a range nested inside it `(.*)`
+// always runs to the end and only its start needs the pattern: windows that double in size
+// find it without running over the rest of the line at every level.
+std::string_view nested_instruction (GRegex *pattern, std::string_view text, std::size_t low,
+                                     std::size_t window_end, bool is_nested)
+{
+  if (!is_nested)
+    {
+      g_autoptr (GMatchInfo) match = match_window (pattern, text, low, text.size ());
+      return match != nullptr ? group_in (match, 3, text, low) : text.substr (text.size ());
+    }
+  while (true)
+    {
+      g_autoptr (GMatchInfo) match = match_window (pattern, text, low, window_end);
+      if (match == nullptr)
+        return text.substr (text.size ());
+      const auto start = group_in (match, 3, text, low).data () - text.data ();
+      if (std::size_t (start) < window_end || window_end == text.size ())
+        return text.substr (std::size_t (start));
+      window_end = std::min (text.size (), low + 2 * (window_end - low));
+      while (window_end < text.size () && (guchar (text[window_end]) & 0xc0) == 0x80)
+        window_end++; // a window cut inside a character is not UTF-8
+    }
+}
+
+// The first match in text, which must be valid UTF-8.
+bool find_in_valid_text (GRegex *pattern, std::string_view text, bool is_nested,
+                         KernelRange *out_range)
+{
+  auto low = text.find_first_of (bound_chars);
+  while (low != std::string_view::npos)
+    {
+      const auto low_end = end_of_bound (text, low);
+      const auto high = text.find_first_of (bound_chars, low_end);
+      if (high == std::string_view::npos)
+        return false;
+      const auto high_end = end_of_bound (text, high);
+      if (high_end == text.size ())
+        return false; // the high bound must be followed by whitespace, and no later one can be
+
+      const auto window_end
+          = std::min (text.size (), high_end + g_utf8_skip[guchar (text[high_end])]);
+      g_autoptr (GMatchInfo) match = match_window (pattern, text, low, window_end);
+      if (match != nullptr)
+        {
+          out_range->low = text.substr (low, low_end - low);
+          out_range->high = text.substr (high, high_end - high);
+          out_range->nested = nested_instruction (pattern, text, low, window_end, is_nested);
+          return true;
+        }
+      low = high;
+    }
+  return false;
+}
+
+bool is_running_kernel_in (const KernelRange &range, const char *kernel_release)
+{
+  g_autofree char *low = copy_text (range.low);
+  g_autofree char *high = copy_text (range.high);
+  return compare_versions (low, kernel_release) <= 0 && compare_versions (high, kernel_release) > 0;
+}
+
+// A kernel range may nest another, so the chain is followed in a loop: a hostile line of
+// thousands of ranges must not exhaust the stack. The innermost instruction's result is
+// ignored, so a nested "[" does not end the section.
+void apply_kernel_range (Configuration *config, std::string_view line, const HostFacts &host)
+{
+  const char *kernel_release = host.kernel_release != nullptr ? host.kernel_release : "";
+  bool is_nested = false;
+  while (!line.empty () && line[0] == 'k')
+    {
+      KernelRange range;
+      if (!find_kernel_range (instruction_value (line), is_nested, &range)
+          || !is_running_kernel_in (range, kernel_release))
+        return;
+      line = range.nested;
+      is_nested = true;
+    }
+  parse_instruction (config, line, host);
+}
+
+void warn_unrecognised (std::string_view line)
+{
+  g_autofree char *text = copy_text (line);
+  g_log (nullptr, G_LOG_LEVEL_WARNING, "Unrecognised config instruction: %s (%d)", text,
+         int (static_cast<signed char> (line[0])));
+}
+
+// The list a value-carrying letter appends to; NULL when that list is absent.
+GPtrArray *list_for_letter (Configuration *config, char letter)
+{
+  switch (letter)
+    {
+    case 's':
+      return config->sources;
+    case 'g':
+      return config->keys;
+    case 'd':
+      return config->docs;
+    case 'l':
+      return config->lts;
+    case 'I':
+      return config->INSTALL;
+    case 'i':
+      return config->install;
+    case 'u':
+      return config->upgrade;
+    default:
+      return nullptr;
+    }
+}
+
+} // namespace
+
+Configuration *new_configuration (void)
+{
+  Configuration *config = g_new0 (Configuration, 1);
+  for (GPtrArray **list : { &config->sources, &config->keys, &config->docs, &config->INSTALL,
+                            &config->install, &config->upgrade, &config->lts })
+    *list = g_ptr_array_new_with_free_func (g_free);
+  return config;
+}
+
+bool find_kernel_range (std::string_view text, bool text_is_nested, KernelRange *out_range)
+{
+  GRegex *pattern = kernel_range_cache ().pattern;
+  // GRegex reads past the end of what is not UTF-8, and such text can match nothing.
+  if (pattern == nullptr || text.empty ()
+      || (!text_is_nested && !g_utf8_validate (text.data (), gssize (text.size ()), nullptr)))
+    return false;
+  return find_in_valid_text (pattern, text, text_is_nested, out_range);
+}
+
+bool parse_instruction (Configuration *config, std::string_view line, const HostFacts &host)
+{
+  if (line.empty ())
+    return true;
+
+  GPtrArray *list = list_for_letter (config, line[0]);
+  switch (line[0])
+    {
+    case 'e':
+      if (config->errors == nullptr)
+        config->errors = g_ptr_array_new_with_free_func (g_free);
+      append (config->errors, instruction_value (line));
+      return true;
+
+    case 's':
+    case 'g':
+    case 'd':
+    case 'l':
+      if (list != nullptr)
+        append (list, trim (instruction_value (line)));
+      return true;
+
+    case 'I':
+    case 'i':
+    case 'u':
+      if (list != nullptr && is_kept_by_architecture (line, host.machine))
+        append (list, trim (instruction_value (line)));
+      return true;
+
+    case 'k':
+      apply_kernel_range (config, line, host);
+      return true;
+
+    case '[':
+      return false;
+
+    case '#':
+    case 'n':
+    case '\n':
+      return true;
+
+    default:
+      warn_unrecognised (line);
+      return true;
+    }
+}
+
+HostFacts this_machine (void)
+{
+  const DistroInformation *distro = get_distro_information ();
+  return HostFacts{
+    distro != nullptr ? distro->uts.machine : nullptr,
+    kernel_range_cache ().kernel_release,
+  };
+}
+
+gboolean parse_cfg_line (Configuration *config, const char *line)
+{
+  g_return_val_if_fail (config != nullptr, TRUE);
+  g_return_val_if_fail (line != nullptr, TRUE);
+
+  return parse_instruction (config, line, this_machine ());
+}

@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include "config-private.h"
+#include "config-test-util.h"
+
+namespace
+{
+std::string dump (const Configuration *config)
+{
+  testing::internal::CaptureStderr ();
+  debug_configuration (config);
+  return testing::internal::GetCapturedStderr ();
+}
+
+std::string dump_list (const char *label, GPtrArray *list)
+{
+  testing::internal::CaptureStderr ();
+  debug_ptr_array (label, list);
+  return testing::internal::GetCapturedStderr ();
+}
+} // namespace
+
+TEST (DebugConfiguration, WritesEveryListInOrder)
+{
+  auto config = make_configuration ();
+  g_ptr_array_add (config->sources, g_strdup ("deb http://a.example/ trusty main"));
+  g_ptr_array_add (config->sources, g_strdup ("deb http://b.example/ trusty universe"));
+  g_ptr_array_add (config->install, g_strdup ("kiv-core"));
+  EXPECT_EQ (dump (config.get ()), "{\n"
+                                   "  errors: (nil)\n"
+                                   "  sources: [deb http://a.example/ trusty main deb "
+                                   "http://b.example/ trusty universe]\n"
+                                   "  keys: []\n"
+                                   "  docs: []\n"
+                                   "  INSTALL: []\n"
+                                   "  install: [kiv-core]\n"
+                                   "  upgrade: []\n"
+                                   "  lts: []\n"
+                                   "}\n");
+}
+
+TEST (DebugPtrArray, SeparatesItemsWithSingleSpaces)
+{
+  g_autoptr (GPtrArray) list = g_ptr_array_new_with_free_func (g_free);
+  EXPECT_EQ (dump_list ("errors", nullptr), "  errors: (nil)\n"); // absent is not empty
+  EXPECT_EQ (dump_list ("errors", list), "  errors: []\n");
+  g_ptr_array_add (list, g_strdup ("Upgrade first\r"));
+  EXPECT_EQ (dump_list ("errors", list), "  errors: [Upgrade first\r]\n"); // written as stored
+  g_ptr_array_add (list, g_strdup (""));
+  g_ptr_array_add (list, g_strdup ("%s"));
+  EXPECT_EQ (dump_list ("errors", list), "  errors: [Upgrade first\r  %s]\n");
+}
