@@ -43,3 +43,8 @@ bool find_kernel_range (std::string_view text, bool text_is_nested, KernelRange 
 // The diagnostic dump on standard error: one list, or the whole record.
 void debug_ptr_array (const char *label, GPtrArray *list);
 void debug_configuration (const Configuration *config);
+
+// Finds the first line of text that begins with config_id and parses the lines after it into
+// config, up to an empty line, a line that starts another section, or the end of text.
+void parse_section (Configuration *config, std::string_view text, std::string_view config_id,
+                    const HostFacts &host);

@@ -1,1 +1,106 @@
+#include "config.h"
+
+#include <clocale>
+#include <libintl.h>
+
 #include "config-private.h"
+#include "host.h"
+#include "net.h"
+
+#define _(text) dcgettext (nullptr, text, LC_MESSAGES)
+
+namespace
+{
+// Installers keep pointers into this record, so it is made once and never freed.
+Configuration *cached_configuration = nullptr;
+
+// Hands out one line at a time without copying; each view points into the text.
+class Lines
+{
+public:
+  explicit Lines (std::string_view text) : rest_ (text), more_ (!text.empty ()) {}
+
+  bool next (std::string_view &out_line)
+  {
+    if (!more_)
+      return false;
+    const auto end = rest_.find ('\n');
+    out_line = rest_.substr (0, end);
+    more_ = end != std::string_view::npos;
+    if (more_)
+      rest_.remove_prefix (end + 1);
+    return true;
+  }
+
+private:
+  std::string_view rest_;
+  bool more_;
+};
+
+const char *or_null (const char *text)
+{
+  return text != nullptr ? text : "(null)";
+}
+
+} // namespace
+
+void parse_section (Configuration *config, std::string_view text, std::string_view config_id,
+                    const HostFacts &host)
+{
+  Lines lines (text);
+  std::string_view line;
+  while (lines.next (line))
+    if (line.starts_with (config_id))
+      break;
+
+  // The section ends before an empty line or at one that opens the next section.
+  while (lines.next (line) && !line.empty ())
+    if (!parse_instruction (config, line, host))
+      break;
+}
+
+const Configuration *get_configuration (ProgressFunc progress, gpointer user_data)
+{
+  if (cached_configuration != nullptr)
+    {
+      debug_configuration (cached_configuration);
+      return cached_configuration;
+    }
+
+  g_autofree char *path = g_build_path ("/", g_get_home_dir (), ".kiv-config", nullptr);
+  g_autoptr (GError) error = nullptr;
+  if (!http_download_file (KIV_CONFIG_URL, path, progress, user_data, &error))
+    {
+      // An older copy may still be at path; it is stale, so it is not read.
+      if (progress != nullptr)
+        {
+          g_autofree char *message = g_strdup_printf (
+              "%s : %s", KIV_CONFIG_URL, error != nullptr ? error->message : "unknown error");
+          progress (message, user_data);
+        }
+      g_log (nullptr, G_LOG_LEVEL_WARNING, "Failed to download config file '%s'\n", KIV_CONFIG_URL);
+      return nullptr;
+    }
+
+  g_autofree char *text = nullptr;
+  if (!g_file_get_contents (path, &text, nullptr, nullptr))
+    return nullptr;
+
+  cached_configuration = new_configuration ();
+
+  const DistroInformation *info = get_distro_information ();
+  g_autofree char *config_id
+      = g_strdup_printf ("[%s %s]", or_null (info != nullptr ? info->distributor : nullptr),
+                         or_null (info != nullptr ? info->codename : nullptr));
+  if (progress != nullptr)
+    {
+      g_autofree char *message = g_strdup_printf (_("looking up %s configuration"), config_id);
+      progress (message, user_data);
+    }
+
+  // The file is text: a NUL byte ends it.
+  parse_section (cached_configuration, text, config_id, this_machine ());
+
+  debug_configuration (cached_configuration);
+  return cached_configuration;
+}

@@ -29,5 +29,12 @@ int main ()
           "}\n",
           or_null (info->distributor), or_null (info->release), or_null (info->codename),
           or_null (info->distributor), or_null (info->codename));
+
+  // The configuration check: the lists themselves are dumped on standard error.
+  if (get_configuration (nullptr, nullptr) == nullptr)
+    {
+      printf ("Config not found at %s\n", KIV_CONFIG_URL);
+      return 1;
+    }
   return 0;
 }

@@ -3,9 +3,12 @@
 # files, host names and trusted authorities without touching the machine. Only loopback exists
 # inside.
 #
-# Needs: KIV_DRIVER (the driver binary). Tests may also use KIV_SERVER and KIV_MAKE_CA.
+# Needs: KIV_DRIVER (the driver binary), KIV_CONFIG_HOST and KIV_CONFIG_URL (what it was built
+# with). Tests that serve a configuration also need KIV_SERVER and KIV_MAKE_CA.
 
 set -uo pipefail
+
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/sandbox.sh"
 
 NL=$'\n'
 e2e_passed=0
@@ -19,29 +22,24 @@ fi
 # Inside, $SANDBOX is a scratch folder and HOME is $SANDBOX/home.
 in_sandbox ()
 {
-  local fn=$1 dir
+  local fn=$1 dir name
   dir=$(mktemp -d "$e2e_scratch/case.XXXXXX")
-  local as_root=()
+  local as_root=() vars=()
   [ "$(id -u)" -eq 0 ] || as_root=(--map-root-user)
-  unshare "${as_root[@]}" --mount --net --fork --propagation private \
-    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin SANDBOX="$dir" KIV_DRIVER="$KIV_DRIVER" KIV_SERVER="${KIV_SERVER:-}" \
-        KIV_MAKE_CA="${KIV_MAKE_CA:-}" KIV_DATA="${KIV_DATA:-}" KIV_E2E_SCRIPT="$(realpath "$0")" \
+  for name in $(compgen -e | grep '^KIV_'); do
+    vars+=("$name=${!name}")
+  done
+  # A private PID namespace too: whatever the case leaves running ends with it.
+  unshare "${as_root[@]}" --mount --net --pid --fork --propagation private \
+    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin SANDBOX="$dir" "${vars[@]}" \
+        KIV_E2E_SCRIPT="$(realpath "$0")" \
         /bin/bash -c '
           set -euo pipefail
           source "$KIV_E2E_SCRIPT" --definitions-only
           sandbox_enter
+          rm -f /etc/fedora-release
           "$0"
         ' "$fn"
-}
-
-sandbox_enter ()
-{
-  mkdir -p "$SANDBOX/etc-copy" "$SANDBOX/bin" "$SANDBOX/home"
-  cp -a /etc/. "$SANDBOX/etc-copy/"
-  mount --bind "$SANDBOX/etc-copy" /etc
-  rm -f /etc/fedora-release
-  ip link set lo up
-  export HOME="$SANDBOX/home" LC_ALL=C
 }
 
 # run_driver: the driver, with $SANDBOX/bin as its whole search path.
@@ -93,4 +91,18 @@ e2e_finish ()
 {
   echo "$e2e_passed passed, $e2e_failed failed"
   [ "$e2e_failed" -eq 0 ]
+}
+
+# debian_bookworm: the release command of a Debian 12 machine.
+debian_bookworm ()
+{
+  printf 'Distributor ID:\tDebian\nDescription:\tDebian GNU/Linux 12 (bookworm)\nRelease:\t12\nCodename:\tbookworm\n' \
+    | fake_lsb_release
+}
+
+# dump_of FILE: the configuration dump in FILE (the driver's standard error), without the
+# log messages around it.
+dump_of ()
+{
+  grep -E '^(\{|\}|  [A-Za-z]+: )' "$1"
 }
