@@ -8,6 +8,8 @@
 # KIV_INCLUDEDIR, KIV_BINDIR, KIV_MANDIR, KIV_DATADIR, KIV_VERSION, KIV_SOVERSION,
 # KIV_CONFIG_URL, KIV_HAVE_UI, KIV_SOURCE_DIR, CMAKE, CC and KIV_CFLAGS.
 set -euo pipefail
+# Output is read into variables before grep -q sees it: grep -q stops at the first match, and the
+# writer it leaves behind would die of SIGPIPE and fail the whole pipeline under pipefail.
 
 build=$1
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -48,8 +50,9 @@ done
 exports=$(nm -D --defined-only "$lib/libkiv.so" | awk '$2 == "T" { print $3 }' | sort | tr '\n' ' ')
 expected="architectures_are_equivalent compare_versions get_configuration get_distro_information http_download_file "
 [ "$exports" = "$expected" ] || fail "libkiv.so exports functions: $exports"
+symbols=$(nm -DC --defined-only "$lib/libkiv.so")
 for private in arch_type parse_cfg_line debug_ptr_array new_configuration debug_configuration; do
-  ! nm -DC --defined-only "$lib/libkiv.so" | grep -qw "$private" || fail "libkiv.so exports $private"
+  ! grep -qw "$private" <<<"$symbols" || fail "libkiv.so exports $private"
 done
 
 headers=(kiv-public.h host.h net.h config.h)
@@ -62,12 +65,12 @@ installed_headers=$(cd "$root/$KIV_INCLUDEDIR" && find . -type f | sort | tr '\n
   || fail "installed headers: $installed_headers"
 
 [ -x "$root/$KIV_BINDIR/kiv-config-check" ] || fail "kiv-config-check is not installed"
-readelf -d "$root/$KIV_BINDIR/kiv-config-check" | grep -q "NEEDED.*\[libkiv.so.$KIV_SOVERSION\]" \
+grep -q "NEEDED.*\[libkiv.so.$KIV_SOVERSION\]" <<<"$(readelf -d "$root/$KIV_BINDIR/kiv-config-check")" \
   || fail "kiv-config-check does not load libkiv.so.$KIV_SOVERSION"
 page=$root/$KIV_MANDIR/man1/kiv-config-check.1
 [ -f "$page" ] || fail "kiv-config-check(1) is not installed"
 # The page names the URL the driver really reads; roff writes its hyphens as \-.
-[ -f "$page" ] && { sed 's/\\-/-/g' "$page" | grep -qF "$KIV_CONFIG_URL" || fail "the manual page does not name $KIV_CONFIG_URL"; }
+[ -f "$page" ] && { grep -qF "$KIV_CONFIG_URL" <<<"$(sed 's/\\-/-/g' "$page")" || fail "the manual page does not name $KIV_CONFIG_URL"; }
 [ -f "$root/$KIV_DATADIR/kiv/kiv.pot" ] || fail "kiv.pot is not installed"
 
 # Only the installed files and pkg-config: nothing may point back into the source or build tree.
@@ -87,7 +90,7 @@ build_and_run ()
   "$CC" -std=c11 -Wall -Wextra -Werror -pedantic $KIV_CFLAGS "$here/$program.c" -o "$tmp/$program" $flags \
     || { fail "$program.c does not build against the installed $package"; return; }
   # The library it loads must be the installed one, not one of the build tree.
-  LD_LIBRARY_PATH=$lib ldd "$tmp/$program" | grep -qF "$lib/lib$package.so.$KIV_SOVERSION" \
+  grep -qF "$lib/lib$package.so.$KIV_SOVERSION" <<<"$(LD_LIBRARY_PATH=$lib ldd "$tmp/$program")" \
     || fail "$program does not load the installed lib$package"
   LD_LIBRARY_PATH=$lib LD_BIND_NOW=1 "$tmp/$program" || fail "$program failed"
 }
