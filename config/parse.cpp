@@ -4,6 +4,7 @@
 #include <string_view>
 #include <sys/utsname.h>
 
+#include "host-private.h"
 #include "host.h"
 
 namespace
@@ -11,7 +12,6 @@ namespace
 // The keyword ends at the first of these, and the value starts after the run of them (isspace in
 // the C locale). Trimming a value removes the same set less the vertical tab.
 constexpr std::string_view word_break_chars = " \t\n\v\f\r";
-constexpr std::string_view trim_chars = " \t\n\f\r";
 constexpr std::string_view bound_chars = "0123456789.";
 
 constexpr const char *kernel_range_source = "([0-9.]+)\\s+([0-9.]+)\\s+(.*)";
@@ -40,14 +40,6 @@ const KernelRangeCache &kernel_range_cache ()
 char *copy_text (std::string_view text)
 {
   return text.empty () ? g_strdup ("") : g_strndup (text.data (), text.size ());
-}
-
-std::string_view trim (std::string_view text)
-{
-  const auto first = text.find_first_not_of (trim_chars);
-  if (first == std::string_view::npos)
-    return text.substr (text.size ());
-  return text.substr (first, text.find_last_not_of (trim_chars) - first + 1);
 }
 
 // Everything after the line's first word and the blanks that follow it: the letter may be
@@ -271,14 +263,14 @@ bool parse_instruction (Configuration *config, std::string_view line, const Host
     case 'd':
     case 'l':
       if (list != nullptr)
-        append (list, trim (instruction_value (line)));
+        append (list, kiv_trim (instruction_value (line)));
       return true;
 
     case 'I':
     case 'i':
     case 'u':
       if (list != nullptr && is_kept_by_architecture (line, host.machine))
-        append (list, trim (instruction_value (line)));
+        append (list, kiv_trim (instruction_value (line)));
       return true;
 
     case 'k':
