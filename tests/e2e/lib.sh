@@ -26,11 +26,13 @@ in_sandbox ()
   dir=$(mktemp -d "$e2e_scratch/case.XXXXXX")
   local as_root=() vars=()
   [ "$(id -u)" -eq 0 ] || as_root=(--map-root-user)
-  for name in $(compgen -e | grep '^KIV_'); do
+  # Sanitizer options reach the driver too, so a sanitized build is checked the same way.
+  for name in $(compgen -e | grep -E '^(KIV|ASAN|LSAN|UBSAN)_'); do
     vars+=("$name=${!name}")
   done
-  # A private PID namespace too: whatever the case leaves running ends with it.
-  unshare "${as_root[@]}" --mount --net --pid --fork --propagation private \
+  # A private PID namespace too: whatever the case leaves running ends with it. Its own /proc
+  # lets a process find itself by the PID it sees (LeakSanitizer lists its threads there).
+  unshare "${as_root[@]}" --mount --net --pid --fork --mount-proc --propagation private \
     env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin SANDBOX="$dir" "${vars[@]}" \
         KIV_E2E_SCRIPT="$(realpath "$0")" \
         /bin/bash -c '
