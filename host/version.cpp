@@ -1,42 +1,32 @@
 #include "host.h"
 
 #include <algorithm>
-#include <cstring>
+#include <array>
 #include <string_view>
 
 namespace
 {
-constexpr std::string_view separators = ".:-";
-
-// Walks the components of a version string in place. An empty string has no components; a
-// leading, trailing or doubled separator gives an empty component.
-class Components
+// Every byte's part in a version string. A component ends at a separator or at the end of the
+// string, and comparing an ended component, byte-wise, counts its end as a NUL.
+enum ByteClass : unsigned char
 {
-public:
-  explicit Components (const char *text) : rest_ (text), done_ (rest_.empty ()) {}
-
-  bool done () const { return done_; }
-
-  std::string_view next ()
-  {
-    const auto end = rest_.find_first_of (separators);
-    const auto component = rest_.substr (0, end);
-    if (end == std::string_view::npos)
-      done_ = true;
-    else
-      rest_.remove_prefix (end + 1);
-    return component;
-  }
-
-private:
-  std::string_view rest_;
-  bool done_;
+  other,
+  digit,
+  end_of_component, // '.', ':', '-' or the terminating NUL
 };
 
-bool is_number (std::string_view component)
+constexpr auto byte_classes = [] {
+  std::array<ByteClass, 256> classes{};
+  for (int c = '0'; c <= '9'; c++)
+    classes[c] = digit;
+  for (unsigned char c : { '\0', '.', ':', '-' })
+    classes[c] = end_of_component;
+  return classes;
+}();
+
+ByteClass class_of (char c)
 {
-  return !component.empty ()
-         && component.find_first_not_of ("0123456789") == std::string_view::npos;
+  return byte_classes[static_cast<unsigned char> (c)];
 }
 
 // Compares two digit strings by magnitude, however long they are.
@@ -50,28 +40,79 @@ int compare_numbers (std::string_view x, std::string_view y)
   return (order > 0) - (order < 0);
 }
 
-// Byte-wise, unsigned, with a shorter prefix ordering first: strcmp on the component alone.
-int compare_text (std::string_view x, std::string_view y)
+bool is_all_digits (const char *text, std::size_t length)
 {
-  const int order = memcmp (x.data (), y.data (), std::min (x.size (), y.size ()));
-  if (order != 0)
-    return order;
-  return (x.size () > y.size ()) - (x.size () < y.size ());
+  for (std::size_t i = 0; i < length; i++)
+    if (class_of (text[i]) != digit)
+      return false;
+  return true;
+}
+
+// Where a component ends, scanning from `from`, and whether the bytes from there to its end are
+// all digits.
+std::size_t end_of_component_from (const char *component, std::size_t from, bool *out_all_digits)
+{
+  bool digits = true;
+  while (class_of (component[from]) != end_of_component)
+    digits &= class_of (component[from++]) == digit;
+  *out_all_digits = digits;
+  return from;
 }
 } // namespace
 
+// One pass over both strings, as installers call this in loops over many kernel releases:
+// matching bytes are stepped over together, and only where the two components differ is the
+// rest of them looked at, to choose between the numeric and the text rule.
 int compare_versions (const char *a, const char *b)
 {
-  Components left (a);
-  Components right (b);
-  while (!left.done () && !right.done ())
+  // An empty string has no components, so it orders before any other.
+  if (*a == '\0' || *b == '\0')
+    return int (*a != '\0') - int (*b != '\0');
+
+  while (true)
     {
-      const auto x = left.next ();
-      const auto y = right.next ();
-      const int order = is_number (x) && is_number (y) ? compare_numbers (x, y) : compare_text (x, y);
-      if (order != 0)
-        return order;
+      // a and b each start a component here.
+      std::size_t i = 0;
+      while (a[i] == b[i] && class_of (a[i]) != end_of_component)
+        i++;
+      const ByteClass a_class = class_of (a[i]);
+      const ByteClass b_class = class_of (b[i]);
+
+      std::size_t a_end = i, b_end = i;
+      if (a_class != end_of_component || b_class != end_of_component)
+        {
+          // The components differ at i. Only all-digit components on both sides compare as
+          // numbers, so a letter there or before decides by the text rule at once.
+          bool a_digits = false, b_digits = false;
+          if (a_class != other && b_class != other && is_all_digits (a, i))
+            {
+              a_end = end_of_component_from (a, i, &a_digits);
+              b_end = end_of_component_from (b, i, &b_digits);
+            }
+          if (!a_digits || !b_digits || a_end == 0 || b_end == 0)
+            {
+              // Byte-wise, an ended component reading as NUL.
+              const int a_byte = a_class == end_of_component ? 0 : int (guchar (a[i]));
+              const int b_byte = b_class == end_of_component ? 0 : int (guchar (b[i]));
+              return a_byte - b_byte;
+            }
+          // Without leading zeros the longer number is larger, and at equal length the first
+          // differing digit decides.
+          if (a[0] != '0' && b[0] != '0')
+            {
+              if (a_end != b_end)
+                return a_end < b_end ? -1 : 1;
+              return guchar (a[i]) < guchar (b[i]) ? -1 : 1;
+            }
+          const int order = compare_numbers ({ a, a_end }, { b, b_end });
+          if (order != 0)
+            return order;
+        }
+
+      // Equal so far: the one with fewer components comes first.
+      if (a[a_end] == '\0' || b[b_end] == '\0')
+        return int (a[a_end] != '\0') - int (b[b_end] != '\0');
+      a += a_end + 1;
+      b += b_end + 1;
     }
-  // Equal so far: the one with fewer components comes first.
-  return int (!left.done ()) - int (!right.done ());
 }

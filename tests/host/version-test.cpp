@@ -73,6 +73,31 @@ TEST (CompareVersions, ComparesLongNumbersExactly)
     expect_orders (c);
 }
 
+// The comparison steps over matching bytes and only looks at whole components where two
+// strings first differ; these pin down what it must decide there.
+TEST (CompareVersions, DecidesWhereComponentsFirstDiffer)
+{
+  const Case cases[] = {
+    { "12", "1", 1 },                     // a number that goes on is larger
+    { "1a", "1", 1 },                     // a letter after the shared digits: text rule
+    { "10", "1a", -1 },                   // '0' < 'a': one side is not a number
+    { "a1", "a10", -1 },                  // digits after a letter are text, shorter first
+    { "007.5", "7.4", 1 },                // equal numbers written differently: go on
+    { "00.1", "0.1", 0 },
+    { "0", "00", 0 },
+    { "09", "10", -1 },                   // a leading zero does not lengthen a number
+    { "19", "20", -1 },                   // same length: the first differing digit decides
+    { "1.2", "1-3", -1 },                 // different separators at the same place
+    { "1.", "1:", 0 },
+    { "1:", "1", 1 },                     // the separator starts one more, empty, component
+    { "3.13.0-24-generic", "3.13.0-24", 1 },
+    { "5.10.0-28-amd64", "5.10.0-28-686", 1 }, // 'a' > '6'
+    { "\xff" "1", "\xff" "2", -1 },     // a shared high byte is stepped over
+  };
+  for (const auto &c : cases)
+    expect_orders (c);
+}
+
 TEST (CompareVersions, NumericResultsAreUnitSteps)
 {
   EXPECT_EQ (compare_versions ("1.10", "1.9"), 1);
