@@ -50,3 +50,27 @@ TEST (DebugPtrArray, SeparatesItemsWithSingleSpaces)
   g_ptr_array_add (list, g_strdup ("%s"));
   EXPECT_EQ (dump_list ("errors", list), "  errors: [Upgrade first\r  %s]\n");
 }
+
+// A large configuration's list line is written in pieces; the pieces must join up exactly,
+// whatever byte the boundaries fall on.
+TEST (DebugPtrArray, WritesLongListsWhole)
+{
+  for (const std::size_t value_length : { std::size_t (1), std::size_t (7), std::size_t (4095),
+                                          std::size_t (16384), std::size_t (40000) })
+    {
+      SCOPED_TRACE (value_length);
+      g_autoptr (GPtrArray) list = g_ptr_array_new_with_free_func (g_free);
+      std::string want = "  lts: [";
+      for (int i = 0; i < 3000 && want.size () < 200000; i++)
+        {
+          std::string value (value_length, char ('a' + i % 26));
+          value += std::to_string (i);
+          if (i > 0)
+            want += ' ';
+          want += value;
+          g_ptr_array_add (list, g_strdup (value.c_str ()));
+        }
+      want += "]\n";
+      EXPECT_EQ (dump_list ("lts", list), want);
+    }
+}
