@@ -10,19 +10,7 @@
 #include <glib.h>
 
 #include "config-private.h"
-
-struct ConfigurationFree
-{
-  void operator() (Configuration *config) const
-  {
-    for (GPtrArray *list : { config->errors, config->sources, config->keys, config->docs,
-                             config->INSTALL, config->install, config->upgrade, config->lts })
-      if (list != nullptr)
-        g_ptr_array_unref (list);
-    g_free (config);
-  }
-};
-using ConfigurationPtr = std::unique_ptr<Configuration, ConfigurationFree>;
+#include "configuration-ptr.h"
 
 inline ConfigurationPtr make_configuration ()
 {

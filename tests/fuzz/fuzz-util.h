@@ -13,6 +13,7 @@
 #include <glib.h>
 
 #include "config-private.h"
+#include "../config/configuration-ptr.h"
 
 // A broken property aborts, so libFuzzer saves the input as a crash; the message says which.
 #define FUZZ_CHECK(condition)                                                                      \
@@ -41,19 +42,6 @@ inline std::string as_c_text (const uint8_t *data, size_t size)
   const auto *text = reinterpret_cast<const char *> (data);
   return std::string (text, strnlen (text, size));
 }
-
-struct ConfigurationFree
-{
-  void operator() (Configuration *config) const
-  {
-    for (GPtrArray *list : { config->errors, config->sources, config->keys, config->docs,
-                             config->INSTALL, config->install, config->upgrade, config->lts })
-      if (list != nullptr)
-        g_ptr_array_unref (list);
-    g_free (config);
-  }
-};
-using ConfigurationPtr = std::unique_ptr<Configuration, ConfigurationFree>;
 
 // The eight lists in dump order, with their labels.
 struct NamedList
