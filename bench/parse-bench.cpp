@@ -77,8 +77,9 @@ double split_seconds ()
         std::size_t bytes = 0;
         for_each_line (section (), [&] (std::string_view line) { bytes += line.size (); });
         benchmark::DoNotOptimize (bytes);
-        best = std::min (best, std::chrono::duration<double> (std::chrono::steady_clock::now ()
-                                                              - start).count ());
+        best = std::min (
+            best,
+            std::chrono::duration<double> (std::chrono::steady_clock::now () - start).count ());
       }
     return best;
   }();
@@ -111,8 +112,8 @@ void BM_ParseSection (benchmark::State &state)
       const auto start = std::chrono::steady_clock::now ();
       Configuration *config = new_configuration ();
       for_each_line (text, [&] (std::string_view line) { parse_instruction (config, line, host); });
-      parse_seconds += std::chrono::duration<double> (std::chrono::steady_clock::now () - start)
-                           .count ();
+      parse_seconds
+          += std::chrono::duration<double> (std::chrono::steady_clock::now () - start).count ();
       state.PauseTiming ();
       free_configuration (config);
       state.ResumeTiming ();

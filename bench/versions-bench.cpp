@@ -23,8 +23,8 @@ struct Pair
 const std::vector<Pair> &pairs ()
 {
   static const std::vector<Pair> all = [] {
-    static const char *const flavours[] = { "generic", "amd64", "lowlatency", "cloud-amd64",
-                                            "azure", "rt-amd64", "686-pae", "fc39.x86_64" };
+    static const char *const flavours[] = { "generic", "amd64",    "lowlatency", "cloud-amd64",
+                                            "azure",   "rt-amd64", "686-pae",    "fc39.x86_64" };
     std::mt19937 random (42); // the same pairs in every run
     const auto pick = [&] (int n) { return int (random () % unsigned (n)); };
     const auto release = [&] {
@@ -70,8 +70,8 @@ template <typename Compare> double seconds_per_pass (Compare compare)
       for (const auto &pair : pairs ())
         sum += compare (pair.a.c_str (), pair.b.c_str ()) > 0;
       benchmark::DoNotOptimize (sum);
-      best = std::min (best, std::chrono::duration<double> (std::chrono::steady_clock::now ()
-                                                            - start).count ());
+      best = std::min (
+          best, std::chrono::duration<double> (std::chrono::steady_clock::now () - start).count ());
     }
   return best;
 }

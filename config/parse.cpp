@@ -91,8 +91,7 @@ std::size_t end_of_bound (std::string_view text, std::size_t from)
 
 // Matches the pattern anchored at the start of text[from, to). Positions in the result count
 // from `from`.
-GMatchInfo *match_window (GRegex *pattern, std::string_view text, std::size_t from,
-                          std::size_t to)
+GMatchInfo *match_window (GRegex *pattern, std::string_view text, std::size_t from, std::size_t to)
 {
   GMatchInfo *match = nullptr;
   if (g_regex_match_full (pattern, text.data () + from, gssize (to - from), 0,

@@ -94,7 +94,7 @@ const Configuration *get_configuration (ProgressFunc progress, gpointer user_dat
                          or_null (info != nullptr ? info->codename : nullptr));
   if (progress != nullptr)
     {
-      g_autofree char *message = g_strdup_printf (_("looking up %s configuration"), config_id);
+      g_autofree char *message = g_strdup_printf (_ ("looking up %s configuration"), config_id);
       progress (message, user_data);
     }
 

@@ -48,8 +48,8 @@ bool match_fedora_release (const char *text, char **out_release, char **out_code
   if (text == nullptr || !g_utf8_validate (text, -1, nullptr))
     return false;
 
-  g_autoptr (GRegex) regex = g_regex_new (fedora_pattern, GRegexCompileFlags (0),
-                                          GRegexMatchFlags (0), nullptr);
+  g_autoptr (GRegex) regex
+      = g_regex_new (fedora_pattern, GRegexCompileFlags (0), GRegexMatchFlags (0), nullptr);
   g_autoptr (GMatchInfo) match = nullptr;
   if (regex == nullptr || !g_regex_match (regex, text, GRegexMatchFlags (0), &match))
     return false;

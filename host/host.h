@@ -12,10 +12,10 @@ G_BEGIN_DECLS
 /* What the machine says about itself. An absent field is NULL. */
 typedef struct
 {
-  char *distributor; /* "Distributor ID" of lsb_release -a, or "Fedora" */
-  char *description; /* one-line description; the whole release file when read from one */
-  char *release;     /* release number */
-  char *codename;    /* release codename */
+  char *distributor;  /* "Distributor ID" of lsb_release -a, or "Fedora" */
+  char *description;  /* one-line description; the whole release file when read from one */
+  char *release;      /* release number */
+  char *codename;     /* release codename */
   struct utsname uts; /* the kernel's identification, from uname(2) */
 } DistroInformation;
 

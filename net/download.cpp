@@ -61,8 +61,8 @@ gboolean save_body (SoupMessageBody *body, const char *path, ProgressFunc progre
                     gpointer user_data, GError **error)
 {
   g_autoptr (GFile) file = g_file_new_for_path (path);
-  g_autoptr (GFileOutputStream) out = g_file_replace (
-      file, nullptr, FALSE, G_FILE_CREATE_REPLACE_DESTINATION, nullptr, error);
+  g_autoptr (GFileOutputStream) out
+      = g_file_replace (file, nullptr, FALSE, G_FILE_CREATE_REPLACE_DESTINATION, nullptr, error);
   if (out == nullptr)
     return FALSE;
 
@@ -80,7 +80,7 @@ gboolean save_body (SoupMessageBody *body, const char *path, ProgressFunc progre
         }
       if (progress != nullptr)
         {
-          g_autofree char *text = g_strdup_printf (_("fetched %lu bytes"), (unsigned long) total);
+          g_autofree char *text = g_strdup_printf (_ ("fetched %lu bytes"), (unsigned long) total);
           progress (text, user_data);
         }
     }
@@ -105,7 +105,7 @@ gboolean http_download_file (const char *url, const char *path, ProgressFunc pro
 
   if (progress != nullptr)
     {
-      g_autofree char *text = g_strdup_printf (_("fetching %s"), url != nullptr ? url : "(null)");
+      g_autofree char *text = g_strdup_printf (_ ("fetching %s"), url != nullptr ? url : "(null)");
       progress (text, user_data);
     }
 
@@ -116,8 +116,8 @@ gboolean http_download_file (const char *url, const char *path, ProgressFunc pro
   const guint status = soup_session_send_message (session, msg);
   if (!SOUP_STATUS_IS_SUCCESSFUL (status))
     {
-      const char *reason = msg->reason_phrase != nullptr ? msg->reason_phrase
-                                                         : soup_status_get_phrase (status);
+      const char *reason
+          = msg->reason_phrase != nullptr ? msg->reason_phrase : soup_status_get_phrase (status);
       g_set_error_literal (error, http_error_quark (), int (status), reason);
       return FALSE;
     }
@@ -126,7 +126,7 @@ gboolean http_download_file (const char *url, const char *path, ProgressFunc pro
 
   if (progress != nullptr)
     {
-      g_autofree char *text = g_strdup_printf (_("saving to %s"), path);
+      g_autofree char *text = g_strdup_printf (_ ("saving to %s"), path);
       progress (text, user_data);
     }
 

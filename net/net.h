@@ -20,10 +20,7 @@ typedef void (*ProgressFunc) (const char *message, gpointer user_data);
  * code for a failed request (SOUP_STATUS_MALFORMED for a URL that cannot be requested,
  * SOUP_STATUS_IO_ERROR for a body shorter than its announced length), or the file system's
  * error when path cannot be written; the file at path is then left as it was. */
-KIV_PUBLIC gboolean http_download_file (const char *url,
-                                        const char *path,
-                                        ProgressFunc progress,
-                                        gpointer user_data,
-                                        GError **error);
+KIV_PUBLIC gboolean http_download_file (const char *url, const char *path, ProgressFunc progress,
+                                        gpointer user_data, GError **error);
 
 G_END_DECLS

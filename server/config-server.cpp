@@ -134,8 +134,8 @@ bool parse_mode (const char *name, Mode *out_mode)
 bool parse_options (int *argc, char ***argv, Options *options, GError **error)
 {
   const GOptionEntry entries[] = {
-    { "cert", 0, 0, G_OPTION_ARG_FILENAME, &options->cert,
-      "PEM certificate (chain) of the server", "FILE" },
+    { "cert", 0, 0, G_OPTION_ARG_FILENAME, &options->cert, "PEM certificate (chain) of the server",
+      "FILE" },
     { "key", 0, 0, G_OPTION_ARG_FILENAME, &options->key, "PEM private key of the certificate",
       "FILE" },
     { "file", 0, 0, G_OPTION_ARG_FILENAME, &options->file,
@@ -197,9 +197,9 @@ SoupServer *start_server (const Options &options, GError **error)
         return nullptr;
     }
 
-  g_autoptr (SoupServer) server = soup_server_new (SOUP_SERVER_SERVER_HEADER, "kiv-config-server",
-                                                   SOUP_SERVER_TLS_CERTIFICATE, certificate,
-                                                   nullptr);
+  g_autoptr (SoupServer) server
+      = soup_server_new (SOUP_SERVER_SERVER_HEADER, "kiv-config-server",
+                         SOUP_SERVER_TLS_CERTIFICATE, certificate, nullptr);
   if (server == nullptr)
     {
       g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_FAILED, "Cannot create the server");
@@ -215,8 +215,8 @@ SoupServer *start_server (const Options &options, GError **error)
       g_set_error (error, G_IO_ERROR, G_IO_ERROR_INVALID_ARGUMENT, "Bad address %s", address);
       return nullptr;
     }
-  const auto listen_options = options.mode == Mode::plain_http ? SoupServerListenOptions (0)
-                                                               : SOUP_SERVER_LISTEN_HTTPS;
+  const auto listen_options
+      = options.mode == Mode::plain_http ? SoupServerListenOptions (0) : SOUP_SERVER_LISTEN_HTTPS;
   if (!soup_server_listen (server, socket_address, listen_options, error))
     return nullptr;
   return static_cast<SoupServer *> (g_steal_pointer (&server));

@@ -8,8 +8,10 @@
 
 /* Referencing each declaration catches a header that only parses because nothing uses it. */
 static void *const public_functions[] = {
-  (void *) get_distro_information, (void *) compare_versions,
-  (void *) architectures_are_equivalent, (void *) http_download_file,
+  (void *) get_distro_information,
+  (void *) compare_versions,
+  (void *) architectures_are_equivalent,
+  (void *) http_download_file,
   (void *) get_configuration,
 #ifdef KIV_HAVE_UI
   (void *) display_error,

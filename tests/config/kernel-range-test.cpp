@@ -63,13 +63,13 @@ TEST (KernelRange, AppliesTheNestedInstructionInRange)
     { "k 3.10 3.14 i pkg", with ("install", { "pkg" }) },
     { "kernel 3.10 3.14 i pkg", with ("install", { "pkg" }) }, // keyword written out
     { "k 3.10\t3.14\t\ti pkg", with ("install", { "pkg" }) },
-    { "k 3.14 3.16 i pkg", empty_lists () },    // release below low
-    { "k 3.13 3.13.0 i pkg", empty_lists () },  // high orders before the release
+    { "k 3.14 3.16 i pkg", empty_lists () },           // release below low
+    { "k 3.13 3.13.0 i pkg", empty_lists () },         // high orders before the release
     { "k 3.13.0-24-generic 4 i pkg", empty_lists () }, // a hyphen ends a bound...
-    { "k 3.13.0-24 30 i pkg", empty_lists () }, // ...so the low bound here reads 24
+    { "k 3.13.0-24 30 i pkg", empty_lists () },        // ...so the low bound here reads 24
     { "k for 3.x kernels 3.10 3.14 i pkg", with ("install", { "pkg" }) }, // after other words
-    { "k 3.10 3.14", empty_lists () },          // no blank after high: no match
-    { "k 3.10 3.14   ", empty_lists () },       // empty nested instruction: nothing
+    { "k 3.10 3.14", empty_lists () },    // no blank after high: no match
+    { "k 3.10 3.14   ", empty_lists () }, // empty nested instruction: nothing
     { "k 3.10 3.14 e Reboot\r", with ("errors", { "Reboot" }) }, // `.` stops at the CR
     { "k 3.10 3.14 e Reboot\vnow", with ("errors", { "Reboot" }) },
     { "k 3.10 3.14 \r\n s deb x", with ("sources", { "deb x" }) }, // line breaks are blanks
@@ -79,7 +79,7 @@ TEST (KernelRange, AppliesTheNestedInstructionInRange)
     { "k 3.10 3.14 i pkg:amd64", empty_lists () }, // the arch filter sees the nested text
     { "k 3.10 3.14 i pkg:i386", with ("install", { "pkg:i386" }) },
     { "k 3.10 3.14 # comment", empty_lists () },
-    { "k 3.10\xc2\xa0" "3.14 i pkg", with ("install", { "pkg" }) }, // \s knows Unicode blanks
+    { "k 3.10\u00a03.14 i pkg", with ("install", { "pkg" }) }, // \s knows Unicode blanks
   };
   for (const auto &c : cases)
     {
@@ -118,8 +118,8 @@ TEST (KernelRange, IgnoresTextThatIsNotUtf8)
 {
   EXPECT_EQ (parse_lines ({
                  "k 3.10 3.14 i \xff\xfe",
-                 "k 3.10 3.14 i pkg\xc3",     // a sequence cut short at the end
-                 "k \xc0\xaf 3.10 3.14 i pkg", // an overlong encoding before the bounds
+                 "k 3.10 3.14 i pkg\xc3",              // a sequence cut short at the end
+                 "k \xc0\xaf 3.10 3.14 i pkg",         // an overlong encoding before the bounds
                  "k 3.10 3.14 k 3.0 4 i \xed\xa0\x80", // a surrogate, nested
                  "s deb x",
                  "k 3.10 3.14 i good",
@@ -155,6 +155,7 @@ TEST (FindKernelRange, AgreesWithAPlainSearch)
 {
   // Pieces chosen to hit the edges: bound characters, ASCII and Unicode blanks, line breaks
   // that `.` refuses, and other text.
+  // clang-format off
   const std::vector<std::string> pieces = {
     "1", "2", "0", ".", ".", " ", " ", "\t", "\r", "\n", "\v", "\f", "-", "a", "k",
     "\xc2\xa0",     // no-break space: \s, not a line break
@@ -163,6 +164,7 @@ TEST (FindKernelRange, AgreesWithAPlainSearch)
     "\xe3\x80\x80", // ideographic space
     "\xc3\xa9",     // a letter
   };
+  // clang-format on
   std::mt19937 random (20140417);
   std::uniform_int_distribution<std::size_t> pick (0, pieces.size () - 1);
   std::uniform_int_distribution<int> length (0, 40);

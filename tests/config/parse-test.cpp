@@ -93,19 +93,19 @@ TEST (ParseInstruction, ValueStartsAfterTheFirstWord)
   {
     const char *line, *list, *value;
   } cases[] = {
-    { "docs http://d/", "docs", "http://d/" },   // the keyword may be written out
-    { "install\tpkg", "install", "pkg" },        // a tab ends it too
-    { "sources\vdeb x", "sources", "deb x" },    // so does a vertical tab
-    { "d", "docs", "" },                         // no value at all: an empty one
-    { "s   ", "sources", "" },                   // only blanks: empty as well
-    { "s a  b", "sources", "a  b" },             // inner blanks stay
-    { "s \t\v\r deb x", "sources", "deb x" },    // every blank after the word is skipped
-    { "s deb x  \r", "sources", "deb x" },       // trimmed: CRLF files, trailing spaces
-    { "s deb x\v", "sources", "deb x\v" },       // trimming leaves a vertical tab
-    { "s deb x \f\n\t", "sources", "deb x" },    // the other trim characters go
+    { "docs http://d/", "docs", "http://d/" },    // the keyword may be written out
+    { "install\tpkg", "install", "pkg" },         // a tab ends it too
+    { "sources\vdeb x", "sources", "deb x" },     // so does a vertical tab
+    { "d", "docs", "" },                          // no value at all: an empty one
+    { "s   ", "sources", "" },                    // only blanks: empty as well
+    { "s a  b", "sources", "a  b" },              // inner blanks stay
+    { "s \t\v\r deb x", "sources", "deb x" },     // every blank after the word is skipped
+    { "s deb x  \r", "sources", "deb x" },        // trimmed: CRLF files, trailing spaces
+    { "s deb x\v", "sources", "deb x\v" },        // trimming leaves a vertical tab
+    { "s deb x \f\n\t", "sources", "deb x" },     // the other trim characters go
     { "e Upgrade  \r", "errors", "Upgrade  \r" }, // errors are kept as written
-    { "e", "errors", "" },                       // an empty error still creates the list
-    { "e \v x", "errors", "x" },                 // skipping blanks is not trimming
+    { "e", "errors", "" },                        // an empty error still creates the list
+    { "e \v x", "errors", "x" },                  // skipping blanks is not trimming
   };
   for (const auto &c : cases)
     {
@@ -146,7 +146,7 @@ TEST (ParseInstruction, StopsOnlyAtSectionHeaders)
   } cases[] = {
     { "[Ubuntu trusty]", false }, // the next section begins
     { "[", false },
-    { "", true },                 // an empty line inside a nested range, or from a caller
+    { "", true }, // an empty line inside a nested range, or from a caller
     { "# a comment", true },
     { "n a note", true },
     { "\n", true },
@@ -217,10 +217,10 @@ TEST (ArchitectureFilter, DropsLinesForTheNativeFamily)
     { &x86_64_host, "i pkg:amd64", "install", false, nullptr },
     { &x86_64_host, "I pkg:x86_64", "INSTALL", false, nullptr },
     { &x86_64_host, "u pkg:amd64", "upgrade", false, nullptr },
-    { &x86_64_host, "i pkg:i386", "install", true, "pkg:i386" },  // the suffix is stored
-    { &x86_64_host, "i pkg", "install", true, "pkg" },            // no colon, no filter
-    { &x86_64_host, "i pkg:armhf", "install", true, "pkg:armhf" }, // unknown family
-    { &x86_64_host, "i pkg:", "install", true, "pkg:" },           // empty name
+    { &x86_64_host, "i pkg:i386", "install", true, "pkg:i386" },         // the suffix is stored
+    { &x86_64_host, "i pkg", "install", true, "pkg" },                   // no colon, no filter
+    { &x86_64_host, "i pkg:armhf", "install", true, "pkg:armhf" },       // unknown family
+    { &x86_64_host, "i pkg:", "install", true, "pkg:" },                 // empty name
     { &x86_64_host, "i a:amd64:i386", "install", true, "a:amd64:i386" }, // only the last colon
     { &x86_64_host, "i a:i386:amd64", "install", false, nullptr },
     { &x86_64_host, "i pkg:AMD64", "install", true, "pkg:AMD64" },   // names are exact
@@ -240,17 +240,16 @@ TEST (ArchitectureFilter, DropsLinesForTheNativeFamily)
     {
       SCOPED_TRACE (std::string (c.line) + " on "
                     + (c.host->machine != nullptr ? c.host->machine : "(unknown)"));
-      EXPECT_EQ (parse_one (c.line, *c.host),
-                 c.kept ? with (c.list, { c.value }) : empty_lists ());
+      EXPECT_EQ (parse_one (c.line, *c.host), c.kept ? with (c.list, { c.value }) : empty_lists ());
       const auto logged = take_logs ();
       if (c.kept)
         EXPECT_EQ (logged, std::vector<LogRecord>{});
       else
-        EXPECT_EQ (logged, (std::vector<LogRecord>{
-                               { G_LOG_LEVEL_DEBUG,
-                                 std::string ("Skipping foreign arch instruction ") + c.line
-                                     + " on native " + c.host->machine,
-                                 false } }));
+        EXPECT_EQ (logged,
+                   (std::vector<LogRecord>{ { G_LOG_LEVEL_DEBUG,
+                                              std::string ("Skipping foreign arch instruction ")
+                                                  + c.line + " on native " + c.host->machine,
+                                              false } }));
     }
 }
 
@@ -302,8 +301,8 @@ TEST (ParseCfgLine, KeepsSuffixedLinesWithoutDistroInformation)
         auto config = make_configuration ();
         for (const char *line : { "i a:amd64", "i b:i386", "I c:x86_64", "u d:i686" })
           parse_cfg_line (config.get (), line);
-        const bool kept_all = config->install->len == 2 && config->INSTALL->len == 1
-                              && config->upgrade->len == 1;
+        const bool kept_all
+            = config->install->len == 2 && config->INSTALL->len == 1 && config->upgrade->len == 1;
         _exit (kept_all ? 0 : 1);
       },
       testing::ExitedWithCode (0), "");

@@ -12,8 +12,8 @@
 
 #include <glib.h>
 
-#include "config-private.h"
 #include "../config/configuration-ptr.h"
+#include "config-private.h"
 
 // A broken property aborts, so libFuzzer saves the input as a crash; the message says which.
 #define FUZZ_CHECK(condition)                                                                      \
@@ -30,9 +30,9 @@
 // Warnings about unrecognised lines would flood the output and slow every run to a crawl.
 inline void silence_glib_logs ()
 {
-  g_log_set_writer_func ([] (GLogLevelFlags, const GLogField *, gsize,
-                             gpointer) { return G_LOG_WRITER_HANDLED; },
-                         nullptr, nullptr);
+  g_log_set_writer_func (
+      [] (GLogLevelFlags, const GLogField *, gsize, gpointer) { return G_LOG_WRITER_HANDLED; },
+      nullptr, nullptr);
 }
 
 // The text a C string made from these bytes holds: the product reads lines and files as

@@ -10,14 +10,12 @@ TEST (ArchType, KnowsOnlyExactNames)
     const char *name;
     int want;
   } cases[] = {
-    { "amd64", 1 }, { "x86_64", 1 }, { "i386", 2 }, { "i486", 2 }, { "i586", 2 }, { "i686", 2 },
-    { "", 0 },
-    { "AMD64", 0 },   // case matters
-    { "x86_64 ", 0 }, // no trimming
-    { "i386-pc", 0 }, // whole string only
+    { "amd64", 1 },   { "x86_64", 1 },  { "i386", 2 }, { "i486", 2 },
+    { "i586", 2 },    { "i686", 2 },    { "", 0 },     { "AMD64", 0 }, // case matters
+    { "x86_64 ", 0 },                                                  // no trimming
+    { "i386-pc", 0 },                                                  // whole string only
     { "amd64\r", 0 }, // a CRLF file's suffix is not cleaned up
-    { "armv7l", 0 },
-    { "aarch64", 0 },
+    { "armv7l", 0 },  { "aarch64", 0 },
   };
   for (const auto &c : cases)
     EXPECT_EQ (arch_type (c.name), c.want) << "'" << c.name << "'";

@@ -38,8 +38,8 @@ protected:
   void install_command (const char *output)
   {
     g_autofree char *path = g_build_filename (dir_, "lsb_release", nullptr);
-    g_autofree char *script = g_strdup_printf ("#!/bin/sh\necho run >> '%s/runs'\nprintf '%s'\n",
-                                               dir_, output);
+    g_autofree char *script
+        = g_strdup_printf ("#!/bin/sh\necho run >> '%s/runs'\nprintf '%s'\n", dir_, output);
     ASSERT_TRUE (g_file_set_contents (path, script, -1, nullptr));
     g_chmod (path, 0755);
   }

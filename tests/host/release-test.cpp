@@ -56,7 +56,7 @@ TEST (ParseReleaseOutput, ReadsTheFourKeys)
 TEST (ParseReleaseOutput, AppliesTheValueRules)
 {
   Record r;
-  parse_release_output ("Description: a: b:c \r\n" // only the first colon splits
+  parse_release_output ("Description: a: b:c \r\n"  // only the first colon splits
                         "Release:\n"                // nothing after the colon: empty, not absent
                         "Codename: \v x \v\n"       // a vertical tab is not trimmed
                         "distributor id: Lower\n"   // keys are case-sensitive...
@@ -155,7 +155,7 @@ TEST (ParseReleaseFile, FallsBackToUnknown)
     "Fedora release twenty (Heisenbug)\n",    // release is not a number
     "Fedora release 20 Heisenbug\n",          // no parentheses
     "",
-    "Fedora release 20 (\xff)\n",             // not UTF-8: no match, no crash
+    "Fedora release 20 (\xff)\n", // not UTF-8: no match, no crash
   };
   for (const char *text : texts)
     {
@@ -172,8 +172,8 @@ TEST (MatchFedoraRelease, FindsThePatternAnywhere)
 {
   g_autofree char *release = nullptr;
   g_autofree char *codename = nullptr;
-  ASSERT_TRUE (match_fedora_release ("Welcome: Fedora  release\t21 (Twenty One) (x)", &release,
-                                     &codename));
+  ASSERT_TRUE (
+      match_fedora_release ("Welcome: Fedora  release\t21 (Twenty One) (x)", &release, &codename));
   EXPECT_STREQ (release, "21");
   EXPECT_STREQ (codename, "Twenty One"); // the shortest parenthesised text
   EXPECT_FALSE (match_fedora_release (nullptr, nullptr, nullptr));

@@ -32,23 +32,23 @@ TEST (CompareVersions, OrdersComponentByComponent)
   const Case cases[] = {
     { "3.10", "3.13.0-24-generic", -1 }, // 10 < 13 as numbers
     { "3.14", "3.13.0-24-generic", 1 },
-    { "3.13", "3.13.0", -1 },            // an equal but shorter prefix sorts first
+    { "3.13", "3.13.0", -1 }, // an equal but shorter prefix sorts first
     { "3.13.0", "3.13.0", 0 },
-    { "1.10", "1.9", 1 },                // numbers compare as numbers, not as text
-    { "1.10a", "1.9a", -1 },             // ...but a letter makes the component text
-    { "24a", "3", -1 },                  // text rule: '2' < '3'
-    { "07", "7", 0 },                    // leading zeros do not count
-    { "2-rc1", "2:rc1", 0 },             // the three separators are equivalent
+    { "1.10", "1.9", 1 },    // numbers compare as numbers, not as text
+    { "1.10a", "1.9a", -1 }, // ...but a letter makes the component text
+    { "24a", "3", -1 },      // text rule: '2' < '3'
+    { "07", "7", 0 },        // leading zeros do not count
+    { "2-rc1", "2:rc1", 0 }, // the three separators are equivalent
     { "2.rc1", "2-rc1", 0 },
-    { "", "1", -1 },                     // the empty string has no components
+    { "", "1", -1 }, // the empty string has no components
     { "", "", 0 },
-    { "3.", "3", 1 },                    // a trailing separator adds an empty component
-    { ".3", "3", -1 },                   // a leading one an empty first component
-    { "1..2", "1.0.2", -1 },             // empty text orders before "0"
+    { "3.", "3", 1 },        // a trailing separator adds an empty component
+    { ".3", "3", -1 },       // a leading one an empty first component
+    { "1..2", "1.0.2", -1 }, // empty text orders before "0"
     { "1..2", "1..2", 0 },
-    { "-", "", 1 },                      // two empty components against none
+    { "-", "", 1 }, // two empty components against none
     { "a", "b", -1 },
-    { "\xff", "a", 1 },                  // bytes compare unsigned
+    { "\xff", "a", 1 }, // bytes compare unsigned
     { "3.13.0-24-generic", "3.13.0-24-generic", 0 },
     { "3.13.0-24-generic", "3.13.0-24-lowlatency", -1 },
   };
@@ -60,11 +60,11 @@ TEST (CompareVersions, OrdersComponentByComponent)
 TEST (CompareVersions, ComparesLongNumbersExactly)
 {
   const Case cases[] = {
-    { "4294967297", "1", 1 },                               // 2^32 + 1 is not 1
-    { "4294967296", "1", 1 },                               // 2^32 is not 0
-    { "18446744073709551616", "18446744073709551615", 1 },  // beyond 64 bits
+    { "4294967297", "1", 1 },                              // 2^32 + 1 is not 1
+    { "4294967296", "1", 1 },                              // 2^32 is not 0
+    { "18446744073709551616", "18446744073709551615", 1 }, // beyond 64 bits
     { "99999999999999999999999999", "99999999999999999999999998", 1 },
-    { "000000000000000000000000042", "42", 0 },             // long zero padding
+    { "000000000000000000000000042", "42", 0 }, // long zero padding
     { "0", "00", 0 },
     { "1.18446744073709551616", "1.18446744073709551617", -1 },
     { "100000000000000000000", "99999999999999999999", 1 }, // longer is larger
@@ -78,21 +78,21 @@ TEST (CompareVersions, ComparesLongNumbersExactly)
 TEST (CompareVersions, DecidesWhereComponentsFirstDiffer)
 {
   const Case cases[] = {
-    { "12", "1", 1 },                     // a number that goes on is larger
-    { "1a", "1", 1 },                     // a letter after the shared digits: text rule
-    { "10", "1a", -1 },                   // '0' < 'a': one side is not a number
-    { "a1", "a10", -1 },                  // digits after a letter are text, shorter first
-    { "007.5", "7.4", 1 },                // equal numbers written differently: go on
+    { "12", "1", 1 },      // a number that goes on is larger
+    { "1a", "1", 1 },      // a letter after the shared digits: text rule
+    { "10", "1a", -1 },    // '0' < 'a': one side is not a number
+    { "a1", "a10", -1 },   // digits after a letter are text, shorter first
+    { "007.5", "7.4", 1 }, // equal numbers written differently: go on
     { "00.1", "0.1", 0 },
     { "0", "00", 0 },
-    { "09", "10", -1 },                   // a leading zero does not lengthen a number
-    { "19", "20", -1 },                   // same length: the first differing digit decides
-    { "1.2", "1-3", -1 },                 // different separators at the same place
+    { "09", "10", -1 },   // a leading zero does not lengthen a number
+    { "19", "20", -1 },   // same length: the first differing digit decides
+    { "1.2", "1-3", -1 }, // different separators at the same place
     { "1.", "1:", 0 },
-    { "1:", "1", 1 },                     // the separator starts one more, empty, component
+    { "1:", "1", 1 }, // the separator starts one more, empty, component
     { "3.13.0-24-generic", "3.13.0-24", 1 },
     { "5.10.0-28-amd64", "5.10.0-28-686", 1 }, // 'a' > '6'
-    { "\xff" "1", "\xff" "2", -1 },     // a shared high byte is stepped over
+    { "\3771", "\3772", -1 },                  // a shared high byte (\377) is stepped over
   };
   for (const auto &c : cases)
     expect_orders (c);

@@ -108,8 +108,8 @@ private:
     if (p == "/big")
       {
         const std::string body = big_body ();
-        soup_message_set_response (msg, "application/octet-stream", SOUP_MEMORY_COPY,
-                                   body.data (), body.size ());
+        soup_message_set_response (msg, "application/octet-stream", SOUP_MEMORY_COPY, body.data (),
+                                   body.size ());
         soup_message_set_status (msg, SOUP_STATUS_OK);
       }
     else if (p == "/empty")
@@ -302,7 +302,7 @@ TEST (HttpDownloadFile, FailedRequestKeepsTheOlderFile)
     guint code;
     const char *message; // what the message must hold, if anything in particular
   } cases[] = {
-    { server.url ("/missing"), SOUP_STATUS_NOT_FOUND, "Not Found" }, // the reason phrase
+    { server.url ("/missing"), SOUP_STATUS_NOT_FOUND, "Not Found" },           // the reason phrase
     { "http://kiv-download-test.invalid/file", SOUP_STATUS_CANT_RESOLVE, "" }, // stays on the host
     { server.url ("/loop"), SOUP_STATUS_TOO_MANY_REDIRECTS, "" },
     // libsoup takes the end of a closing connection for the end of the body: 10 of 100 bytes
@@ -432,8 +432,8 @@ TEST (HttpDownloadFile, WorksWithoutProgressOrError)
   LocalServer server;
   Scratch scratch;
   const auto path = scratch.path ("target");
-  EXPECT_TRUE (http_download_file (server.url ("/big").c_str (), path.c_str (), nullptr, nullptr,
-                                   nullptr));
+  EXPECT_TRUE (
+      http_download_file (server.url ("/big").c_str (), path.c_str (), nullptr, nullptr, nullptr));
   EXPECT_EQ (contents (path), big_body ());
   EXPECT_FALSE (http_download_file (server.url ("/missing").c_str (), path.c_str (), nullptr,
                                     nullptr, nullptr));
@@ -451,8 +451,8 @@ TEST (HttpDownloadFile, MissingFolderFailsAfterTheAnswer)
   EXPECT_FALSE (r.ok);
   ASSERT_NE (r.error, nullptr);
   EXPECT_TRUE (g_error_matches (r.error, G_IO_ERROR, G_IO_ERROR_NOT_FOUND)) << r.error->message;
-  EXPECT_EQ (r.progress, (std::vector<std::string>{ "fetching " + server.url ("/big"),
-                                                    "saving to " + path }));
+  EXPECT_EQ (r.progress,
+             (std::vector<std::string>{ "fetching " + server.url ("/big"), "saving to " + path }));
 }
 
 // The process may write no file larger than a few bytes, so writing the body fails halfway.

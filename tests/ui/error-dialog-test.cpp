@@ -55,7 +55,7 @@ struct Watch
 
 GtkWidget *find_message_dialog ()
 {
-  g_autoptr(GList) windows = gtk_window_list_toplevels ();
+  g_autoptr (GList) windows = gtk_window_list_toplevels ();
   for (GList *l = windows; l != nullptr; l = l->next)
     if (GTK_IS_MESSAGE_DIALOG (l->data))
       return GTK_WIDGET (l->data);
@@ -75,11 +75,11 @@ void count_buttons (GtkWidget *widget, gpointer count)
 bool save_screenshot (GtkWidget *dialog, const std::string &path)
 {
   GdkWindow *window = gtk_widget_get_window (dialog);
-  g_autoptr(GdkPixbuf) shot = gdk_pixbuf_get_from_window (
+  g_autoptr (GdkPixbuf) shot = gdk_pixbuf_get_from_window (
       window, 0, 0, gdk_window_get_width (window), gdk_window_get_height (window));
   if (shot == nullptr)
     return false;
-  g_autoptr(GError) error = nullptr;
+  g_autoptr (GError) error = nullptr;
   if (!gdk_pixbuf_save (shot, path.c_str (), "png", &error, nullptr))
     ADD_FAILURE () << "cannot save " << path << ": " << error->message;
 
@@ -99,8 +99,8 @@ void record (GtkWidget *dialog, Seen &seen)
   g_autofree char *secondary_text = nullptr;
   gboolean use_markup = TRUE;
   GtkMessageType type;
-  g_object_get (dialog, "text", &text, "secondary-text", &secondary_text, "use-markup",
-                &use_markup, "message-type", &type, nullptr);
+  g_object_get (dialog, "text", &text, "secondary-text", &secondary_text, "use-markup", &use_markup,
+                "message-type", &type, nullptr);
   seen.text = text != nullptr ? text : "(null)";
   seen.has_secondary_text = secondary_text != nullptr;
   seen.uses_markup = use_markup;
@@ -174,7 +174,7 @@ gboolean give_up (gpointer data)
 {
   auto *watch = static_cast<Watch *> (data);
   watch->timed_out = true;
-  g_autoptr(GList) windows = gtk_window_list_toplevels ();
+  g_autoptr (GList) windows = gtk_window_list_toplevels ();
   for (GList *l = windows; l != nullptr; l = l->next)
     if (GTK_IS_DIALOG (l->data))
       {
