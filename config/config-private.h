@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "config.h"
+#include "host.h"
 
 // What the parser needs to know about the machine it runs on. machine is NULL when the
 // machine is unknown: then no architecture-suffixed line is dropped.
@@ -12,10 +13,16 @@ struct HostFacts
 {
   const char *machine;        // uname's machine name, such as "x86_64"
   const char *kernel_release; // uname's kernel release, such as "3.13.0-24-generic"
+  // When machine is NULL and this is set, it is asked for the machine name by each line that
+  // needs one (an install or upgrade line with an architecture suffix), and by no other.
+  const char *(*find_machine) (void) = nullptr;
 };
 
-// This machine as the parser sees it: the machine name from get_distro_information (NULL
-// without distribution information) and the kernel release uname gave on first use.
+// The parser's facts for a machine described by distro (which may be NULL): its machine name
+// and the kernel release uname gave on first use.
+HostFacts host_facts (const DistroInformation *distro);
+
+// This machine as the parser sees it: host_facts of get_distro_information ().
 HostFacts this_machine (void);
 
 // A record with every list present and empty except errors, which is absent.

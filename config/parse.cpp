@@ -1,6 +1,7 @@
 #include "config-private.h"
 
 #include <algorithm>
+#include <array>
 #include <string_view>
 #include <sys/utsname.h>
 
@@ -61,10 +62,15 @@ void append (GPtrArray *list, std::string_view value)
 // Install and upgrade lines may end in a colon and an architecture name. It is the lines whose
 // name is equivalent to this machine's that are dropped; differing and unknown names pass.
 // Configuration files are written for that rule, so it must not be "corrected".
-bool is_kept_by_architecture (std::string_view line, const char *machine)
+bool is_kept_by_architecture (std::string_view line, const HostFacts &host)
 {
   const auto colon = line.rfind (':');
-  if (colon == std::string_view::npos || machine == nullptr)
+  if (colon == std::string_view::npos)
+    return true;
+  const char *machine = host.machine;
+  if (machine == nullptr && host.find_machine != nullptr)
+    machine = host.find_machine ();
+  if (machine == nullptr)
     return true;
 
   g_autofree char *arch = copy_text (line.substr (colon + 1));
@@ -198,38 +204,60 @@ void warn_unrecognised (std::string_view line)
          int (static_cast<signed char> (line[0])));
 }
 
-// The list a value-carrying letter appends to; NULL when that list is absent.
-GPtrArray *list_for_letter (Configuration *config, char letter)
+// What each first byte of a line does. Every letter the format knows is in this one table; any
+// other byte is an unrecognised instruction.
+enum class Action : unsigned char
 {
-  switch (letter)
-    {
-    case 's':
-      return config->sources;
-    case 'g':
-      return config->keys;
-    case 'd':
-      return config->docs;
-    case 'l':
-      return config->lts;
-    case 'I':
-      return config->INSTALL;
-    case 'i':
-      return config->install;
-    case 'u':
-      return config->upgrade;
-    default:
-      return nullptr;
-    }
-}
+  unrecognised,
+  append_error,    // the value as it stands; errors is created by the first one
+  append_trimmed,  // the value trimmed, if the list is present
+  append_filtered, // the same, unless the architecture filter drops the line
+  kernel_range,
+  end_section,
+  ignore,
+};
+
+struct Instruction
+{
+  char letter;
+  Action action;
+  GPtrArray *Configuration::*list;
+};
+
+constexpr Instruction instructions[] = {
+  { 'e', Action::append_error, &Configuration::errors },
+  { 's', Action::append_trimmed, &Configuration::sources },
+  { 'g', Action::append_trimmed, &Configuration::keys },
+  { 'd', Action::append_trimmed, &Configuration::docs },
+  { 'I', Action::append_filtered, &Configuration::INSTALL },
+  { 'i', Action::append_filtered, &Configuration::install },
+  { 'u', Action::append_filtered, &Configuration::upgrade },
+  { 'l', Action::append_trimmed, &Configuration::lts },
+  { 'k', Action::kernel_range, nullptr },
+  { '[', Action::end_section, nullptr },
+  { '#', Action::ignore, nullptr },
+  { 'n', Action::ignore, nullptr },
+  { '\n', Action::ignore, nullptr },
+};
+
+// The table indexed by byte, so that each line costs one lookup.
+constexpr auto instruction_for_byte = [] {
+  std::array<Instruction, 256> by_byte{};
+  for (const auto &instruction : instructions)
+    by_byte[guchar (instruction.letter)] = instruction;
+  return by_byte;
+}();
 
 } // namespace
 
 Configuration *new_configuration (void)
 {
+  // Every list but errors exists from the start, so a line whose list is absent can only be an
+  // error line.
   Configuration *config = g_new0 (Configuration, 1);
-  for (GPtrArray **list : { &config->sources, &config->keys, &config->docs, &config->INSTALL,
-                            &config->install, &config->upgrade, &config->lts })
-    *list = g_ptr_array_new_with_free_func (g_free);
+  for (const auto &instruction : instructions)
+    if (instruction.list != nullptr && instruction.action != Action::append_error)
+      config->*instruction.list = g_ptr_array_new_with_free_func (g_free);
   return config;
 }
 
@@ -248,55 +276,54 @@ bool parse_instruction (Configuration *config, std::string_view line, const Host
   if (line.empty ())
     return true;
 
-  GPtrArray *list = list_for_letter (config, line[0]);
-  switch (line[0])
+  const Instruction &instruction = instruction_for_byte[guchar (line[0])];
+  GPtrArray *list = instruction.list != nullptr ? config->*instruction.list : nullptr;
+  switch (instruction.action)
     {
-    case 'e':
-      if (config->errors == nullptr)
-        config->errors = g_ptr_array_new_with_free_func (g_free);
-      append (config->errors, instruction_value (line));
+    case Action::append_error:
+      if (list == nullptr)
+        list = config->*instruction.list = g_ptr_array_new_with_free_func (g_free);
+      append (list, instruction_value (line));
       return true;
 
-    case 's':
-    case 'g':
-    case 'd':
-    case 'l':
+    case Action::append_trimmed:
       if (list != nullptr)
         append (list, kiv_trim (instruction_value (line)));
       return true;
 
-    case 'I':
-    case 'i':
-    case 'u':
-      if (list != nullptr && is_kept_by_architecture (line, host.machine))
+    case Action::append_filtered:
+      if (list != nullptr && is_kept_by_architecture (line, host))
         append (list, kiv_trim (instruction_value (line)));
       return true;
 
-    case 'k':
+    case Action::kernel_range:
       apply_kernel_range (config, line, host);
       return true;
 
-    case '[':
+    case Action::end_section:
       return false;
 
-    case '#':
-    case 'n':
-    case '\n':
+    case Action::ignore:
       return true;
 
-    default:
-      warn_unrecognised (line);
-      return true;
+    case Action::unrecognised:
+      break;
     }
+  warn_unrecognised (line);
+  return true;
 }
 
-HostFacts this_machine (void)
+HostFacts host_facts (const DistroInformation *distro)
 {
-  const DistroInformation *distro = get_distro_information ();
   return HostFacts{
     distro != nullptr ? distro->uts.machine : nullptr,
     kernel_range_cache ().kernel_release,
   };
+}
+
+HostFacts this_machine (void)
+{
+  return host_facts (get_distro_information ());
 }
 
 gboolean parse_cfg_line (Configuration *config, const char *line)
@@ -304,5 +331,12 @@ gboolean parse_cfg_line (Configuration *config, const char *line)
   g_return_val_if_fail (config != nullptr, TRUE);
   g_return_val_if_fail (line != nullptr, TRUE);
 
-  return parse_instruction (config, line, this_machine ());
+  // Only a line with an architecture suffix needs the machine, so only such a line asks for it:
+  // without distribution information every lookup runs lsb_release again.
+  HostFacts host = host_facts (nullptr);
+  host.find_machine = [] () -> const char * {
+    const DistroInformation *distro = get_distro_information ();
+    return distro != nullptr ? distro->uts.machine : nullptr;
+  };
+  return parse_instruction (config, line, host);
 }

@@ -1,13 +1,10 @@
 #include "config.h"
 
-#include <clocale>
-#include <libintl.h>
+#include <glib/gi18n.h>
 
 #include "config-private.h"
 #include "host.h"
 #include "net.h"
-
-#define _(text) dcgettext (nullptr, text, LC_MESSAGES)
 
 namespace
 {
@@ -74,8 +71,7 @@ const Configuration *get_configuration (ProgressFunc progress, gpointer user_dat
       // An older copy may still be at path; it is stale, so it is not read.
       if (progress != nullptr)
         {
-          g_autofree char *message = g_strdup_printf (
-              "%s : %s", KIV_CONFIG_URL, error != nullptr ? error->message : "unknown error");
+          g_autofree char *message = g_strdup_printf ("%s : %s", KIV_CONFIG_URL, error->message);
           progress (message, user_data);
         }
       g_log (nullptr, G_LOG_LEVEL_WARNING, "Failed to download config file '%s'\n", KIV_CONFIG_URL);
@@ -99,7 +95,7 @@ const Configuration *get_configuration (ProgressFunc progress, gpointer user_dat
     }
 
   // The file is text: a NUL byte ends it.
-  parse_section (cached_configuration, text, config_id, this_machine ());
+  parse_section (cached_configuration, text, config_id, host_facts (info));
 
   debug_configuration (cached_configuration);
   return cached_configuration;
