@@ -1,4 +1,4 @@
-/* soup-fetch URL FILE: what the design's HTTP stack alone costs. A plain libsoup session fetches
+/* soup-fetch URL FILE: what the driver's HTTP stack alone costs. A plain libsoup session fetches
  * URL and the body is written to FILE, with none of the driver's own work around it, so that the
  * driver's time can be set beside the floor its libraries set, and not only beside curl's. */
 #include <stdio.h>

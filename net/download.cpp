@@ -1,12 +1,8 @@
 #include "net.h"
 
-#include <clocale>
-#include <libintl.h>
-
 #include <gio/gio.h>
+#include <glib/gi18n.h>
 #include <libsoup/soup.h>
-
-#define _(text) dcgettext (nullptr, text, LC_MESSAGES)
 
 namespace
 {
@@ -30,21 +26,22 @@ SoupMessage *new_get_message (const char *url, GError **error)
 // A connection that is closed after the response ("Connection: close", HTTP/1.0) lets libsoup
 // take the end of the stream for the end of the body, so a server that dies mid-transfer would
 // look successful. A decoded body has no length to compare with, so only a plain one is checked.
-bool body_is_cut_short (SoupMessage *msg, GError **error)
+// Returns FALSE, with error set, when fewer bytes arrived than were announced.
+gboolean check_body_is_whole (SoupMessage *msg, GError **error)
 {
   if (soup_message_headers_get_encoding (msg->response_headers) != SOUP_ENCODING_CONTENT_LENGTH
       || (soup_message_get_flags (msg) & SOUP_MESSAGE_CONTENT_DECODED) != 0)
-    return false;
+    return TRUE;
 
   const goffset announced = soup_message_headers_get_content_length (msg->response_headers);
   const goffset received = msg->response_body->length;
   if (received >= announced)
-    return false;
+    return TRUE;
 
   g_set_error (error, http_error_quark (), SOUP_STATUS_IO_ERROR,
                "Body cut short: %" G_GINT64_FORMAT " of %" G_GINT64_FORMAT " bytes received",
                gint64 (received), gint64 (announced));
-  return true;
+  return FALSE;
 }
 
 // Dropping the stream would close it and put the partial file in place; a close that is already
@@ -121,7 +118,7 @@ gboolean http_download_file (const char *url, const char *path, ProgressFunc pro
       g_set_error_literal (error, http_error_quark (), int (status), reason);
       return FALSE;
     }
-  if (body_is_cut_short (msg, error))
+  if (!check_body_is_whole (msg, error))
     return FALSE;
 
   if (progress != nullptr)
