@@ -58,15 +58,6 @@ template <typename Visit> void for_each_line (std::string_view rest, Visit visit
     }
 }
 
-void free_configuration (Configuration *config)
-{
-  for (GPtrArray *list : { config->errors, config->sources, config->keys, config->docs,
-                           config->INSTALL, config->install, config->upgrade, config->lts })
-    if (list != nullptr)
-      g_ptr_array_unref (list);
-  g_free (config);
-}
-
 double split_seconds ()
 {
   static const double seconds = [] {

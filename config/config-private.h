@@ -25,8 +25,26 @@ HostFacts host_facts (const DistroInformation *distro);
 // This machine as the parser sees it: host_facts of get_distro_information ().
 HostFacts this_machine (void);
 
+// The eight lists in the order of the record and of the dump, with the names the dump gives them.
+struct ConfigurationList
+{
+  const char *name;
+  GPtrArray *Configuration::*member;
+};
+inline constexpr ConfigurationList configuration_lists[] = {
+  { "errors", &Configuration::errors },   { "sources", &Configuration::sources },
+  { "keys", &Configuration::keys },       { "docs", &Configuration::docs },
+  { "INSTALL", &Configuration::INSTALL }, { "install", &Configuration::install },
+  { "upgrade", &Configuration::upgrade }, { "lts", &Configuration::lts },
+};
+
 // A record with every list present and empty except errors, which is absent.
 Configuration *new_configuration (void);
+
+// Frees a record and its lists. get_configuration's record lives as long as the process; records
+// made for a single look at a file (a check, a test) are freed with this.
+void free_configuration (Configuration *config);
+G_DEFINE_AUTOPTR_CLEANUP_FUNC (Configuration, free_configuration)
 
 // Parses one instruction line (without its newline) into config for the given host.
 // Returns false only for a line that starts a new section.

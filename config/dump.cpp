@@ -70,13 +70,7 @@ void debug_configuration (const Configuration *config)
   g_return_if_fail (config != nullptr);
 
   fputs ("{\n", stderr);
-  debug_ptr_array ("errors", config->errors);
-  debug_ptr_array ("sources", config->sources);
-  debug_ptr_array ("keys", config->keys);
-  debug_ptr_array ("docs", config->docs);
-  debug_ptr_array ("INSTALL", config->INSTALL);
-  debug_ptr_array ("install", config->install);
-  debug_ptr_array ("upgrade", config->upgrade);
-  debug_ptr_array ("lts", config->lts);
+  for (const auto &list : configuration_lists)
+    debug_ptr_array (list.name, config->*list.member);
   fputs ("}\n", stderr);
 }

@@ -261,6 +261,16 @@ Configuration *new_configuration (void)
   return config;
 }
 
+void free_configuration (Configuration *config)
+{
+  if (config == nullptr)
+    return;
+  for (const auto &list : configuration_lists)
+    if (config->*list.member != nullptr)
+      g_ptr_array_unref (config->*list.member);
+  g_free (config);
+}
+
 bool find_kernel_range (std::string_view text, bool text_is_nested, KernelRange *out_range)
 {
   GRegex *pattern = kernel_range_cache ().pattern;

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "config-private.h"
-#include "config-test-util.h"
+#include "kiv-test.h"
 
 namespace
 {
@@ -22,21 +21,21 @@ std::string dump_list (const char *label, GPtrArray *list)
 
 TEST (DebugConfiguration, WritesEveryListInOrder)
 {
-  auto config = make_configuration ();
+  g_autoptr (Configuration) config = new_configuration ();
   g_ptr_array_add (config->sources, g_strdup ("deb http://a.example/ trusty main"));
   g_ptr_array_add (config->sources, g_strdup ("deb http://b.example/ trusty universe"));
   g_ptr_array_add (config->install, g_strdup ("kiv-core"));
-  EXPECT_EQ (dump (config.get ()), "{\n"
-                                   "  errors: (nil)\n"
-                                   "  sources: [deb http://a.example/ trusty main deb "
-                                   "http://b.example/ trusty universe]\n"
-                                   "  keys: []\n"
-                                   "  docs: []\n"
-                                   "  INSTALL: []\n"
-                                   "  install: [kiv-core]\n"
-                                   "  upgrade: []\n"
-                                   "  lts: []\n"
-                                   "}\n");
+  EXPECT_EQ (dump (config), "{\n"
+                            "  errors: (nil)\n"
+                            "  sources: [deb http://a.example/ trusty main deb "
+                            "http://b.example/ trusty universe]\n"
+                            "  keys: []\n"
+                            "  docs: []\n"
+                            "  INSTALL: []\n"
+                            "  install: [kiv-core]\n"
+                            "  upgrade: []\n"
+                            "  lts: []\n"
+                            "}\n");
 }
 
 TEST (DebugPtrArray, SeparatesItemsWithSingleSpaces)

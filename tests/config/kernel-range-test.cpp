@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 #include <random>
 
-#include "config-private.h"
-#include "config-test-util.h"
+#include "kiv-test.h"
 
 namespace
 {
@@ -11,17 +10,10 @@ const HostFacts trusty_host = { "x86_64", "3.13.0-24-generic" };
 Lists parse_lines (std::initializer_list<std::string_view> lines,
                    const HostFacts &host = trusty_host)
 {
-  auto config = make_configuration ();
+  g_autoptr (Configuration) config = new_configuration ();
   for (auto line : lines)
-    EXPECT_TRUE (parse_instruction (config.get (), line, host)) << line;
-  return lists_of (config.get ());
-}
-
-Lists with (const char *name, std::vector<std::string> values)
-{
-  auto lists = empty_lists ();
-  lists[name] = std::move (values);
-  return lists;
+    EXPECT_TRUE (parse_instruction (config, line, host)) << line;
+  return lists_of (config);
 }
 
 // What GRegex itself finds with an unanchored search: the reference for find_kernel_range.
@@ -101,11 +93,11 @@ TEST (KernelRange, IncludesLowAndExcludesHigh)
 // The nested text stands for the whole line in the rules: its result and its messages.
 TEST (KernelRange, NestedInstructionIsALineOfItsOwn)
 {
-  auto config = make_configuration ();
-  EXPECT_TRUE (parse_instruction (config.get (), "k 3.10 3.14 [Ubuntu utopic]", trusty_host));
-  EXPECT_TRUE (parse_instruction (config.get (), "k 3.10 3.14 x y\r", trusty_host));
-  EXPECT_TRUE (parse_instruction (config.get (), "k 3.10 3.14 i a:amd64", trusty_host));
-  EXPECT_EQ (lists_of (config.get ()), empty_lists ());
+  g_autoptr (Configuration) config = new_configuration ();
+  EXPECT_TRUE (parse_instruction (config, "k 3.10 3.14 [Ubuntu utopic]", trusty_host));
+  EXPECT_TRUE (parse_instruction (config, "k 3.10 3.14 x y\r", trusty_host));
+  EXPECT_TRUE (parse_instruction (config, "k 3.10 3.14 i a:amd64", trusty_host));
+  EXPECT_EQ (lists_of (config), empty_lists ());
   EXPECT_EQ (take_logs (),
              (std::vector<LogRecord>{
                  { G_LOG_LEVEL_WARNING, "Unrecognised config instruction: x y (120)", false },

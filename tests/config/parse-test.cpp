@@ -1,35 +1,12 @@
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
 
-#include "config-private.h"
-#include "config-test-util.h"
-#include "host.h"
+#include "kiv-test.h"
 
 namespace
 {
-std::vector<LogRecord> logs;
-
-GLogWriterOutput record_log (GLogLevelFlags level, const GLogField *fields, gsize n_fields,
-                             gpointer)
-{
-  LogRecord record{ GLogLevelFlags (level & G_LOG_LEVEL_MASK), {}, false };
-  for (gsize i = 0; i < n_fields; i++)
-    {
-      const std::string_view key = fields[i].key;
-      if (key == "MESSAGE")
-        record.message = static_cast<const char *> (fields[i].value);
-      else if (key == "GLIB_DOMAIN")
-        record.has_domain = true;
-    }
-  logs.push_back (record);
-  return G_LOG_WRITER_HANDLED;
-}
-
 // GLib takes one writer per process, so it is set before any test runs.
-const bool writer_installed = [] {
-  g_log_set_writer_func (record_log, nullptr, nullptr);
-  return true;
-}();
+[[maybe_unused]] const bool writer_installed = record_logs ();
 
 const HostFacts x86_64_host = { "x86_64", "3.13.0-24-generic" };
 const HostFacts i686_host = { "i686", "3.13.0-24-generic" };
@@ -39,27 +16,14 @@ const HostFacts unknown_host = { nullptr, "3.13.0-24-generic" };
 Lists parse_one (std::string_view line, const HostFacts &host = x86_64_host,
                  bool *out_more = nullptr)
 {
-  auto config = make_configuration ();
-  const bool more = parse_instruction (config.get (), line, host);
+  g_autoptr (Configuration) config = new_configuration ();
+  const bool more = parse_instruction (config, line, host);
   if (out_more != nullptr)
     *out_more = more;
-  return lists_of (config.get ());
+  return lists_of (config);
 }
 
-// The record a new one becomes once `name` holds `values`.
-Lists with (const char *name, std::vector<std::string> values)
-{
-  auto lists = empty_lists ();
-  lists[name] = std::move (values);
-  return lists;
-}
 } // namespace
-
-std::vector<LogRecord> take_logs ()
-{
-  EXPECT_TRUE (writer_installed);
-  return std::exchange (logs, {});
-}
 
 // Each letter fills its own list and no other.
 TEST (ParseInstruction, AppendsEachLetterToItsList)
@@ -116,24 +80,24 @@ TEST (ParseInstruction, ValueStartsAfterTheFirstWord)
 
 TEST (ParseInstruction, KeepsOrderAndDuplicates)
 {
-  auto config = make_configuration ();
+  g_autoptr (Configuration) config = new_configuration ();
   for (const char *line : { "e one", "s b", "e two", "s a", "s b" })
-    parse_instruction (config.get (), line, x86_64_host);
+    parse_instruction (config, line, x86_64_host);
   EXPECT_EQ (strings_of (config->errors), (std::vector<std::string>{ "one", "two" }));
   EXPECT_EQ (strings_of (config->sources), (std::vector<std::string>{ "b", "a", "b" }));
 }
 
 TEST (ParseInstruction, SkipsListsThatAreAbsent)
 {
-  auto config = make_configuration ();
+  g_autoptr (Configuration) config = new_configuration ();
   g_clear_pointer (&config->sources, g_ptr_array_unref);
   g_clear_pointer (&config->install, g_ptr_array_unref);
   for (const char *line : { "s deb x", "i pkg:amd64", "i pkg" })
-    EXPECT_TRUE (parse_instruction (config.get (), line, x86_64_host)) << line;
+    EXPECT_TRUE (parse_instruction (config, line, x86_64_host)) << line;
   auto want = empty_lists ();
   want["sources"] = std::nullopt;
   want["install"] = std::nullopt;
-  EXPECT_EQ (lists_of (config.get ()), want);
+  EXPECT_EQ (lists_of (config), want);
   EXPECT_EQ (take_logs (), std::vector<LogRecord>{}); // not even the arch filter's notice
 }
 
@@ -191,14 +155,14 @@ TEST (ParseInstruction, WarnsAboutUnknownLetters)
 TEST (ParseInstruction, ReadsOnlyTheGivenView)
 {
   const std::string_view buffer = "x bad|i pkg:amd64|s deb x|d docs";
-  auto config = make_configuration ();
-  parse_instruction (config.get (), buffer.substr (0, 5), x86_64_host);
-  parse_instruction (config.get (), buffer.substr (6, 11), i686_host);
-  parse_instruction (config.get (), buffer.substr (18, 7), x86_64_host);
+  g_autoptr (Configuration) config = new_configuration ();
+  parse_instruction (config, buffer.substr (0, 5), x86_64_host);
+  parse_instruction (config, buffer.substr (6, 11), i686_host);
+  parse_instruction (config, buffer.substr (18, 7), x86_64_host);
   auto want = empty_lists ();
   want["install"] = std::vector<std::string>{ "pkg:amd64" };
   want["sources"] = std::vector<std::string>{ "deb x" };
-  EXPECT_EQ (lists_of (config.get ()), want);
+  EXPECT_EQ (lists_of (config), want);
   const LogRecord warning
       = { G_LOG_LEVEL_WARNING, "Unrecognised config instruction: x bad (120)", false };
   EXPECT_EQ (take_logs (), std::vector<LogRecord>{ warning });
@@ -267,14 +231,14 @@ TEST (ParseCfgLine, UsesThisMachine)
   else
     EXPECT_EQ (host.machine, nullptr);
 
-  auto config = make_configuration ();
+  g_autoptr (Configuration) config = new_configuration ();
   const std::string native_line = std::string ("i native:") + uts.machine;
-  EXPECT_TRUE (parse_cfg_line (config.get (), native_line.c_str ()));
-  EXPECT_TRUE (parse_cfg_line (config.get (), "i plain"));
+  EXPECT_TRUE (parse_cfg_line (config, native_line.c_str ()));
+  EXPECT_TRUE (parse_cfg_line (config, "i plain"));
   // Kernel releases start with a number well below these bounds.
-  EXPECT_TRUE (parse_cfg_line (config.get (), "k 0 99999 s in range"));
-  EXPECT_TRUE (parse_cfg_line (config.get (), "k 99999 999999 s above"));
-  EXPECT_FALSE (parse_cfg_line (config.get (), "[Next section]"));
+  EXPECT_TRUE (parse_cfg_line (config, "k 0 99999 s in range"));
+  EXPECT_TRUE (parse_cfg_line (config, "k 99999 999999 s above"));
+  EXPECT_FALSE (parse_cfg_line (config, "[Next section]"));
 
   std::vector<std::string> install{ "plain" };
   // A machine of an unknown family never drops anything, even its own name.
@@ -298,9 +262,9 @@ TEST (ParseCfgLine, KeepsSuffixedLinesWithoutDistroInformation)
         g_setenv ("PATH", "/nonexistent", TRUE);
         if (get_distro_information () != nullptr)
           _exit (2);
-        auto config = make_configuration ();
+        g_autoptr (Configuration) config = new_configuration ();
         for (const char *line : { "i a:amd64", "i b:i386", "I c:x86_64", "u d:i686" })
-          parse_cfg_line (config.get (), line);
+          parse_cfg_line (config, line);
         const bool kept_all
             = config->install->len == 2 && config->INSTALL->len == 1 && config->upgrade->len == 1;
         _exit (kept_all ? 0 : 1);

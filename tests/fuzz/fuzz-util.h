@@ -12,8 +12,7 @@
 
 #include <glib.h>
 
-#include "../config/configuration-ptr.h"
-#include "config-private.h"
+#include "kiv-test.h"
 
 // A broken property aborts, so libFuzzer saves the input as a crash; the message says which.
 #define FUZZ_CHECK(condition)                                                                      \
@@ -27,12 +26,15 @@
     }                                                                                              \
   while (0)
 
-// Warnings about unrecognised lines would flood the output and slow every run to a crawl.
-inline void silence_glib_logs ()
+// Warnings about unrecognised lines would flood the output and slow every run to a crawl, so
+// every target starts with GLib's logging silenced. Each target is a program of its own that
+// includes this header once.
+extern "C" int LLVMFuzzerInitialize (int *, char ***)
 {
   g_log_set_writer_func (
       [] (GLogLevelFlags, const GLogField *, gsize, gpointer) { return G_LOG_WRITER_HANDLED; },
       nullptr, nullptr);
+  return 0;
 }
 
 // The text a C string made from these bytes holds: the product reads lines and files as
@@ -42,13 +44,6 @@ inline std::string as_c_text (const uint8_t *data, size_t size)
   const auto *text = reinterpret_cast<const char *> (data);
   return std::string (text, strnlen (text, size));
 }
-
-// The eight lists in dump order, with their labels.
-struct NamedList
-{
-  const char *label;
-  GPtrArray *list;
-};
 
 // Machines the parser may run on; the first input byte picks one, so every input is tried on a
 // 64-bit, a 32-bit, an unknown and an unidentified machine, and against odd kernel releases.
@@ -63,18 +58,6 @@ inline const HostFacts &host_for (uint8_t selector)
     { "i386", "3..13-rc1" },
   };
   return hosts[selector % G_N_ELEMENTS (hosts)];
-}
-
-inline std::array<NamedList, 8> lists_of (const Configuration *config)
-{
-  return { { { "errors", config->errors },
-             { "sources", config->sources },
-             { "keys", config->keys },
-             { "docs", config->docs },
-             { "INSTALL", config->INSTALL },
-             { "install", config->install },
-             { "upgrade", config->upgrade },
-             { "lts", config->lts } } };
 }
 
 // What debug_configuration writes, captured by pointing stderr at a memory stream for the call.
@@ -100,8 +83,9 @@ inline std::string dump_of (const Configuration *config)
 inline void check_dump_lists_everything (const Configuration *config)
 {
   std::string want = "{\n";
-  for (const auto &[label, list] : lists_of (config))
+  for (const auto &[label, member] : configuration_lists)
     {
+      const GPtrArray *list = config->*member;
       want += std::string ("  ") + label + ": ";
       if (list == nullptr)
         {

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "fuzz-util.h"
-#include "host.h"
 
 namespace
 {
@@ -24,14 +23,14 @@ struct Snapshot
 Snapshot take_snapshot (const Configuration *config)
 {
   Snapshot snapshot{ {}, config->errors != nullptr };
-  const auto lists = lists_of (config);
-  for (size_t i = 0; i < lists.size (); i++)
-    if (lists[i].list != nullptr)
-      snapshot.items[i].assign (lists[i].list->pdata, lists[i].list->pdata + lists[i].list->len);
+  for (size_t i = 0; i < std::size (configuration_lists); i++)
+    if (const GPtrArray *list = config->*configuration_lists[i].member)
+      snapshot.items[i].assign (list->pdata, list->pdata + list->len);
   return snapshot;
 }
 
-// The list a letter appends to, as an index into lists_of, or -1 for letters that append nothing.
+// The list a letter appends to, as an index into configuration_lists, or -1 for letters that append
+// nothing.
 int list_index_for (char letter)
 {
   static constexpr std::string_view letters = "esgdIiul"; // in dump order
@@ -58,10 +57,9 @@ void check_line (Configuration *config, std::string_view line, const HostFacts &
   // Find what the line appended, and check that nothing earlier changed.
   int appended_to = -1;
   const char *value = nullptr;
-  const auto lists = lists_of (config);
-  for (size_t i = 0; i < lists.size (); i++)
+  for (size_t i = 0; i < std::size (configuration_lists); i++)
     {
-      const GPtrArray *list = lists[i].list;
+      const GPtrArray *list = config->*configuration_lists[i].member;
       const auto &old = before.items[i];
       if (list == nullptr)
         {
@@ -80,8 +78,8 @@ void check_line (Configuration *config, std::string_view line, const HostFacts &
   // errors comes into being with its first value and not before.
   if (!before.had_errors && config->errors != nullptr)
     FUZZ_CHECK (appended_to == 0);
-  for (size_t i = 1; i < lists.size (); i++)
-    FUZZ_CHECK (lists[i].list != nullptr);
+  for (size_t i = 1; i < std::size (configuration_lists); i++)
+    FUZZ_CHECK (config->*configuration_lists[i].member != nullptr);
 
   const char letter = line.empty () ? '\0' : line[0];
   const int direct = list_index_for (letter);
@@ -100,12 +98,6 @@ void check_line (Configuration *config, std::string_view line, const HostFacts &
 }
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize (int *, char ***)
-{
-  silence_glib_logs ();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
 {
   if (size == 0)
@@ -113,16 +105,16 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
   const HostFacts &host = host_for (data[0]);
   const std::string text = as_c_text (data + 1, size - 1);
 
-  ConfigurationPtr config (new_configuration ());
+  g_autoptr (Configuration) config = new_configuration ();
   std::string_view rest (text);
   while (true)
     {
       const auto end = rest.find ('\n');
-      check_line (config.get (), rest.substr (0, end), host);
+      check_line (config, rest.substr (0, end), host);
       if (end == std::string_view::npos)
         break;
       rest.remove_prefix (end + 1);
     }
-  check_dump_lists_everything (config.get ());
+  check_dump_lists_everything (config);
   return 0;
 }

@@ -12,28 +12,6 @@
 
 namespace
 {
-// Owns the four strings of a record the fuzzer made, unlike the process-wide one.
-struct Record : DistroInformation
-{
-  Record () : DistroInformation () {}
-  ~Record ()
-  {
-    for (char *field : { distributor, description, release, codename })
-      g_free (field);
-  }
-  Record (const Record &) = delete;
-  Record &operator= (const Record &) = delete;
-
-  void fill (const char *text)
-  {
-    for (char **field : { &distributor, &description, &release, &codename })
-      {
-        g_free (*field);
-        *field = g_strdup (text);
-      }
-  }
-};
-
 const char *const placeholder = "\x01placeholder";
 
 bool is_piece_of (std::string_view text, const char *field)
@@ -103,12 +81,6 @@ void check_file (const std::string &text)
     }
 }
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize (int *, char ***)
-{
-  silence_glib_logs ();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
 {

@@ -42,21 +42,7 @@ std::vector<std::string_view> section_body (std::string_view text, std::string_v
   return body;
 }
 
-std::vector<std::string> strings_of (const GPtrArray *list)
-{
-  std::vector<std::string> out;
-  if (list != nullptr)
-    for (guint i = 0; i < list->len; i++)
-      out.emplace_back (static_cast<const char *> (g_ptr_array_index (list, i)));
-  return out;
-}
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize (int *, char ***)
-{
-  silence_glib_logs ();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
 {
@@ -70,34 +56,29 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
   const auto config_id = config_ids[(data[0] >> 4) % G_N_ELEMENTS (config_ids)];
   const std::string text = as_c_text (data + 1, size - 1);
 
-  ConfigurationPtr config (new_configuration ());
-  parse_section (config.get (), text, config_id, host);
+  g_autoptr (Configuration) config = new_configuration ();
+  parse_section (config, text, config_id, host);
 
   const auto body = section_body (text, config_id);
-  ConfigurationPtr reference (new_configuration ());
+  g_autoptr (Configuration) reference = new_configuration ();
   for (const auto line : body)
-    if (!parse_instruction (reference.get (), line, host))
+    if (!parse_instruction (reference, line, host))
       break;
 
-  const auto lists = lists_of (config.get ());
-  const auto reference_lists = lists_of (reference.get ());
-  for (size_t i = 0; i < lists.size (); i++)
-    {
-      FUZZ_CHECK ((lists[i].list == nullptr) == (reference_lists[i].list == nullptr));
-      const auto values = strings_of (lists[i].list);
-      FUZZ_CHECK (values == strings_of (reference_lists[i].list));
-      for (const auto &value : values)
-        {
-          bool found = false;
-          for (const auto line : body)
-            if (line.find (value) != std::string_view::npos)
-              {
-                found = true;
-                break;
-              }
-          FUZZ_CHECK (found);
-        }
-    }
-  check_dump_lists_everything (config.get ());
+  const Lists lists = lists_of (config);
+  FUZZ_CHECK (lists == lists_of (reference));
+  for (const auto &[name, values] : lists)
+    for (const auto &value : values.value_or (std::vector<std::string>{}))
+      {
+        bool found = false;
+        for (const auto line : body)
+          if (line.find (value) != std::string_view::npos)
+            {
+              found = true;
+              break;
+            }
+        FUZZ_CHECK (found);
+      }
+  check_dump_lists_everything (config);
   return 0;
 }

@@ -5,15 +5,9 @@
 // of itself; and the three separators are interchangeable, so writing every separator as "."
 // in both strings keeps the order.
 #include "fuzz-util.h"
-#include "host.h"
 
 namespace
 {
-int sign (int value)
-{
-  return (value > 0) - (value < 0);
-}
-
 std::string with_dots (std::string text)
 {
   for (char &c : text)
@@ -22,12 +16,6 @@ std::string with_dots (std::string text)
   return text;
 }
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize (int *, char ***)
-{
-  silence_glib_logs ();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
 {

@@ -4,25 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "host-private.h"
-#include "host.h"
+#include "kiv-test.h"
 
 namespace
 {
-// A record the test owns, unlike the process-wide one, freed when the test ends.
-struct Record : DistroInformation
-{
-  Record () : DistroInformation () {}
-  ~Record ()
-  {
-    g_free (distributor);
-    g_free (description);
-    g_free (release);
-    g_free (codename);
-  }
-  Record (const Record &) = delete;
-  Record &operator= (const Record &) = delete;
-};
-
 #define EXPECT_FIELD(field, want)                                                                  \
   do                                                                                               \
     {                                                                                              \

@@ -3,15 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "host.h"
+#include "kiv-test.h"
 
 namespace
 {
-int sign (int value)
-{
-  return (value > 0) - (value < 0);
-}
-
 struct Case
 {
   const char *a, *b;

@@ -1,0 +1,136 @@
+// kiv-test.h: what the tests, fuzz targets and benchmarks share. Records they own (the product's
+// records live for the whole process), snapshots of lists, the sign of a comparison, and logs
+// captured through GLib's structured writer. Needs no test framework.
+#pragma once
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <glib.h>
+
+#include "config-private.h"
+#include "host.h"
+
+// compare_versions promises only the sign of its result.
+inline int sign (int value)
+{
+  return (value > 0) - (value < 0);
+}
+
+// A list's strings, or nothing for an absent list.
+using Strings = std::optional<std::vector<std::string>>;
+
+inline Strings strings_of (const GPtrArray *list)
+{
+  if (list == nullptr)
+    return std::nullopt;
+  std::vector<std::string> out;
+  for (guint i = 0; i < list->len; i++)
+    out.emplace_back (static_cast<const char *> (g_ptr_array_index (list, i)));
+  return out;
+}
+
+// Every list of a record by name, so a test can check that a line touched no other list.
+using Lists = std::map<std::string, Strings>;
+
+inline Lists lists_of (const Configuration *config)
+{
+  Lists lists;
+  for (const auto &list : configuration_lists)
+    lists[list.name] = strings_of (config->*list.member);
+  return lists;
+}
+
+// What a new record holds.
+inline Lists empty_lists ()
+{
+  g_autoptr (Configuration) config = new_configuration ();
+  return lists_of (config);
+}
+
+// A new record once `name` holds `values`.
+inline Lists with (const char *name, std::vector<std::string> values)
+{
+  auto lists = empty_lists ();
+  lists[name] = std::move (values);
+  return lists;
+}
+
+// A distribution record the caller owns, unlike the process-wide one: its strings are freed
+// with it.
+struct Record : DistroInformation
+{
+  Record () : DistroInformation () {}
+  ~Record ()
+  {
+    for (char *field : { distributor, description, release, codename })
+      g_free (field);
+  }
+  Record (const Record &) = delete;
+  Record &operator= (const Record &) = delete;
+
+  // Sets all four strings to copies of text.
+  void fill (const char *text)
+  {
+    for (char **field : { &distributor, &description, &release, &codename })
+      {
+        g_free (*field);
+        *field = g_strdup (text);
+      }
+  }
+};
+
+// One message logged through GLib.
+struct LogRecord
+{
+  GLogLevelFlags level;
+  std::string message;
+  bool has_domain;
+  bool operator== (const LogRecord &) const = default;
+};
+
+inline std::ostream &operator<< (std::ostream &out, const LogRecord &record)
+{
+  return out << "{level " << int (record.level) << ", \"" << record.message << "\""
+             << (record.has_domain ? ", with a domain}" : "}");
+}
+
+inline std::vector<LogRecord> &recorded_logs ()
+{
+  static std::vector<LogRecord> logs;
+  return logs;
+}
+
+// Sends everything logged through GLib, debug messages included, to recorded_logs. GLib takes one
+// writer per process, so a test program calls this once, before its first test.
+inline bool record_logs ()
+{
+  g_log_set_writer_func (
+      [] (GLogLevelFlags level, const GLogField *fields, gsize n_fields, gpointer) {
+        LogRecord record{ GLogLevelFlags (level & G_LOG_LEVEL_MASK), {}, false };
+        for (gsize i = 0; i < n_fields; i++)
+          {
+            const std::string_view key = fields[i].key;
+            if (key == "MESSAGE")
+              record.message = static_cast<const char *> (fields[i].value);
+            else if (key == "GLIB_DOMAIN")
+              record.has_domain = true;
+          }
+        recorded_logs ().push_back (record);
+        return G_LOG_WRITER_HANDLED;
+      },
+      nullptr, nullptr);
+  return true;
+}
+
+// Everything logged since the last call.
+inline std::vector<LogRecord> take_logs ()
+{
+  return std::exchange (recorded_logs (), {});
+}
