@@ -134,3 +134,50 @@ inline std::vector<LogRecord> take_logs ()
 {
   return std::exchange (recorded_logs (), {});
 }
+
+// The version order written the plain way, to hold compare_versions to: split both strings into
+// components at '.', ':' and '-' (an empty string has none), compare component by component, and
+// let the string with fewer components come first when all shared ones are equal. Two non-empty
+// all-digit components compare as numbers of any length; any other pair compares byte-wise as
+// unsigned text. Returns -1, 0 or 1.
+inline int reference_compare_versions (std::string_view a, std::string_view b)
+{
+  const auto split = [] (std::string_view text) {
+    std::vector<std::string_view> components;
+    if (text.empty ())
+      return components;
+    while (true)
+      {
+        const auto end = text.find_first_of (".:-");
+        components.push_back (text.substr (0, end));
+        if (end == std::string_view::npos)
+          return components;
+        text.remove_prefix (end + 1);
+      }
+  };
+  const auto is_number = [] (std::string_view text) {
+    return !text.empty () && text.find_first_not_of ("0123456789") == std::string_view::npos;
+  };
+  const auto without_leading_zeros = [] (std::string_view digits) {
+    return digits.substr (std::min (digits.find_first_not_of ('0'), digits.size ()));
+  };
+
+  const auto x = split (a), y = split (b);
+  for (std::size_t i = 0; i < std::min (x.size (), y.size ()); i++)
+    {
+      int order;
+      if (is_number (x[i]) && is_number (y[i]))
+        {
+          const auto m = without_leading_zeros (x[i]), n = without_leading_zeros (y[i]);
+          order = m.size () != n.size () ? (m.size () < n.size () ? -1 : 1) : sign (m.compare (n));
+        }
+      else
+        {
+          // std::string_view compares bytes as char_traits<char> does, which is unsigned.
+          order = sign (x[i].compare (y[i]));
+        }
+      if (order != 0)
+        return order;
+    }
+  return sign (int (x.size ()) - int (y.size ()));
+}
