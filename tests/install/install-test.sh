@@ -6,7 +6,8 @@
 # way an installer would, from what was installed and pkg-config alone, and runs them.
 # The configured layout comes from the environment, set by CMake: KIV_PREFIX, KIV_LIBDIR,
 # KIV_INCLUDEDIR, KIV_BINDIR, KIV_MANDIR, KIV_DATADIR, KIV_VERSION, KIV_SOVERSION,
-# KIV_CONFIG_URL, KIV_HAVE_UI, KIV_SOURCE_DIR, CMAKE, CC and KIV_CFLAGS.
+# KIV_CONFIG_URL, KIV_HAVE_UI, KIV_HAVE_GIR, KIV_HAVE_DOCS, KIV_DOCDIR, KIV_SOURCE_DIR, CMAKE, CC
+# and KIV_CFLAGS.
 set -euo pipefail
 # Output is read into variables before grep -q sees it: grep -q stops at the first match, and the
 # writer it leaves behind would die of SIGPIPE and fail the whole pipeline under pipefail.
@@ -17,7 +18,7 @@ status=0
 fail () { echo "FAIL: $*"; status=1; }
 
 # Absolute directories would send files outside the temporary prefix, into the real system.
-for dir in "$KIV_LIBDIR" "$KIV_INCLUDEDIR" "$KIV_BINDIR" "$KIV_MANDIR" "$KIV_DATADIR"; do
+for dir in "$KIV_LIBDIR" "$KIV_INCLUDEDIR" "$KIV_BINDIR" "$KIV_MANDIR" "$KIV_DATADIR" "$KIV_DOCDIR"; do
   case $dir in /*) echo "SKIP: $dir is absolute, so it cannot be installed to a test prefix"; exit 77 ;; esac
 done
 
@@ -74,6 +75,15 @@ page=$root/$KIV_MANDIR/man1/kiv-config-check.1
 # The page names the URL the driver really reads; roff writes its hyphens as \-.
 [ -f "$page" ] && { grep -qF "$KIV_CONFIG_URL" <<<"$(sed 's/\\-/-/g' "$page")" || fail "the manual page does not name $KIV_CONFIG_URL"; }
 [ -f "$root/$KIV_DATADIR/kiv/kiv.pot" ] || fail "kiv.pot is not installed"
+if [ "$KIV_HAVE_GIR" = ON ]; then
+  [ -f "$root/$KIV_DATADIR/gir-1.0/Kiv-0.1.gir" ] || fail "Kiv-0.1.gir is not installed"
+  [ -f "$lib/girepository-1.0/Kiv-0.1.typelib" ] || fail "Kiv-0.1.typelib is not installed"
+fi
+if [ "$KIV_HAVE_DOCS" = ON ]; then
+  for page in index.html overview.html func.get_configuration.html kiv.devhelp2; do
+    [ -f "$root/$KIV_DOCDIR/$page" ] || fail "the API reference has no $page"
+  done
+fi
 
 # Only the installed files and pkg-config: nothing may point back into the source or build tree.
 export PKG_CONFIG_PATH=$lib/pkgconfig
