@@ -11,15 +11,29 @@ G_BEGIN_DECLS
  * is valid only during the call. */
 typedef void (*ProgressFunc) (const char *message, gpointer user_data);
 
-/* Downloads url (an absolute http or https URL) with a GET request and stores the body at path,
- * replacing any file there only once the whole body has been written and closed. Certificates
- * are checked against the system's trusted authorities. Blocks until the transfer has ended.
+/* Downloads url (an absolute http or https URL) with a GET request and stores the body at path.
+ * A body is taken only once its end has been seen (its Content-Length reached, or the connection
+ * closed, over TLS with TLS's own closing message), and it is stored as sent, never decoded. It
+ * is written to a private staging file beside path (".NAME.kiv-part-XXXXXX"), flushed to disk and
+ * renamed over path in one step, keeping the permission bits of the file it replaces; staging
+ * files that killed runs left in that folder are removed. Certificates are checked against the
+ * system's trusted authorities; redirects are followed, except from https to http. Blocks until
+ * the transfer has ended. A 204 answer stores an empty file.
  * progress may be NULL; it is told "fetching %s", "saving to %s" and "fetched %lu bytes" after
  * each chunk written (translated through gettext); user_data is handed to every progress call.
- * Returns FALSE with error set on failure: domain "HTTP" with the HTTP or libsoup status as
- * code for a failed request (SOUP_STATUS_MALFORMED for a URL that cannot be requested,
- * SOUP_STATUS_IO_ERROR for a body shorter than its announced length), or the file system's
- * error when path cannot be written; the file at path is then left as it was. */
+ * Returns FALSE with error set on failure, and the file at path is then left as it was. error is
+ * the file system's (G_IO_ERROR) when path cannot be written, and otherwise of domain "HTTP" with
+ * one of these codes:
+ *   an HTTP status outside 200-299, or libsoup's transport status below 100 (such as
+ *     SOUP_STATUS_CANT_RESOLVE), with the reason phrase as message;
+ *   the redirect's own status (301, 302, 303, 307 or 308) for a redirect from https to http,
+ *     with the refused URL in the message;
+ *   206 (SOUP_STATUS_PARTIAL_CONTENT) for a partial answer, since no range was asked for;
+ *   406 (SOUP_STATUS_NOT_ACCEPTABLE) for a body in a content coding such as gzip;
+ *   7 (SOUP_STATUS_IO_ERROR) for a body whose end was not seen: shorter than its
+ *     Content-Length, cut off, or sent in a transfer coding (chunked) that the request excludes;
+ *   8 (SOUP_STATUS_MALFORMED) for a URL that cannot be requested, an answer libsoup cannot
+ *     parse, and an answer whose Content-Length is negative, invalid or given twice differently. */
 KIV_PUBLIC gboolean http_download_file (const char *url, const char *path, ProgressFunc progress,
                                         gpointer user_data, GError **error);
 
