@@ -269,15 +269,14 @@ std::vector<std::string> fetched_reports (const std::vector<std::string> &progre
 }
 
 // The bundled configuration server in one of its modes, on a free port of 127.0.0.1, serving
-// file_text from the scratch folder: over TLS when given a PEM file holding certificate and key.
+// file_text: over TLS when given a PEM file holding certificate and key.
 class ConfigServer
 {
 public:
-  ConfigServer (const Scratch &scratch, const char *mode, const char *file_text,
-                const char *pem = nullptr)
+  ConfigServer (const char *mode, const char *file_text, const char *pem = nullptr)
   {
-    const auto file = scratch.path ("served");
-    const auto ready = scratch.path ("ready");
+    const auto file = scratch_.path ("served");
+    const auto ready = scratch_.path ("ready");
     g_file_set_contents (file.c_str (), file_text, -1, nullptr);
     g_unlink (ready.c_str ());
     g_autoptr (GPtrArray) argv = g_ptr_array_new ();
@@ -316,6 +315,7 @@ public:
   const std::string &url () const { return url_; }
 
 private:
+  Scratch scratch_;
   GSubprocess *process_ = nullptr;
   guint port_ = 0;
   std::string url_;
@@ -458,11 +458,7 @@ TEST (HttpDownloadFile, RefusesWhatIsNotTheWholeFile)
     { "partial", SOUP_STATUS_PARTIAL_CONTENT, "Partial" },
   };
   for (const auto &c : cases)
-    {
-      Scratch scratch;
-      ConfigServer server (scratch, c.mode, served_text);
-      expect_refused (server.url (), c.code, c.message);
-    }
+    expect_refused (ConfigServer (c.mode, served_text).url (), c.code, c.message);
 }
 
 // Every framing that shows where the body ends is taken as it is.
@@ -479,11 +475,7 @@ TEST (HttpDownloadFile, TakesEveryBodyWhoseEndIsKnown)
     { "hop", served_text },
   };
   for (const auto &c : cases)
-    {
-      Scratch scratch;
-      ConfigServer server (scratch, c.mode, served_text);
-      expect_stored (server.url (), c.want);
-    }
+    expect_stored (ConfigServer (c.mode, served_text).url (), c.want);
 }
 
 // Over TLS, nobody on the path may have a say: not by a redirect to cleartext, nor by closing
@@ -503,12 +495,9 @@ TEST (HttpDownloadFile, KeepsToTheTrustOfHttps)
   // The message names the refused URL.
   expect_refused (https.url ("/to/" + http.url ("/big")), SOUP_STATUS_FOUND,
                   ("from https to " + http.url ("/big")).c_str ());
-  Scratch cut_scratch;
-  ConfigServer tls_cut (cut_scratch, "tls-cut", served_text, trust.pem ());
-  expect_refused (tls_cut.url (), SOUP_STATUS_SSL_FAILED, "");
-  Scratch closed_scratch;
-  ConfigServer until_close (closed_scratch, "until-close", served_text, trust.pem ());
-  expect_stored (until_close.url (), served_text);
+  expect_refused (ConfigServer ("tls-cut", served_text, trust.pem ()).url (),
+                  SOUP_STATUS_SSL_FAILED, "");
+  expect_stored (ConfigServer ("until-close", served_text, trust.pem ()).url (), served_text);
 }
 
 TEST (HttpDownloadFile, RefusesAnUntrustedCertificate)
@@ -757,12 +746,7 @@ TEST (HttpDownloadFile, KeepsThePermissionBitsOfTheFileItReplaces)
     int older_mode; // -1: no older file
     mode_t umask;
     unsigned want;
-  } cases[] = {
-    { 0604, 022, 0604 },
-    { 0640, 077, 0640 },
-    { -1, 022, 0644 },
-    { -1, 027, 0640 },
-  };
+  } cases[] = { { 0604, 022, 0604 }, { 0640, 077, 0640 }, { -1, 022, 0644 }, { -1, 027, 0640 } };
   for (const auto &c : cases)
     {
       SCOPED_TRACE (c.older_mode);
@@ -773,16 +757,17 @@ TEST (HttpDownloadFile, KeepsThePermissionBitsOfTheFileItReplaces)
           put (path, "older copy");
           g_chmod (path.c_str (), c.older_mode);
         }
+      // While the body is written, the only other file in the folder is the staging file.
       struct Watch
       {
         const Scratch &scratch;
         std::vector<unsigned> modes;
       } watch{ scratch, {} };
-      auto on_progress = [] (const char *message, gpointer data) {
+      auto on_progress = [] (const char *, gpointer data) {
         auto *w = static_cast<Watch *> (data);
+        struct stat st;
         for (const auto &name : w->scratch.others ("target"))
-          if (struct stat st; g_str_has_prefix (message, "fetched ")
-                              && stat (w->scratch.path (name.c_str ()).c_str (), &st) == 0)
+          if (stat (w->scratch.path (name.c_str ()).c_str (), &st) == 0)
             w->modes.push_back (st.st_mode & 07777);
       };
       const mode_t saved = umask (c.umask);
@@ -793,7 +778,6 @@ TEST (HttpDownloadFile, KeepsThePermissionBitsOfTheFileItReplaces)
       ASSERT_EQ (stat (path.c_str (), &st), 0);
       EXPECT_EQ (st.st_mode & 07777, c.want);
       EXPECT_FALSE (watch.modes.empty ());
-      for (unsigned mode : watch.modes)
-        EXPECT_EQ (mode, 0600u);
+      EXPECT_EQ (watch.modes, std::vector<unsigned> (watch.modes.size (), 0600u));
     }
 }
