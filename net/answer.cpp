@@ -8,6 +8,7 @@ G_DEFINE_QUARK (HTTP, http_error)
 
 namespace
 {
+constexpr guint status_no_content = 204;
 constexpr guint status_partial_content = 206;
 constexpr guint status_not_modified = 304;
 constexpr guint status_use_proxy = 305;
@@ -92,7 +93,7 @@ gboolean check_answer_head (const char *url, const AnswerHead &head, GError **er
   if (is_followed_redirect (head.status) && head.location != nullptr)
     return check_redirect (url, head.location, head.status, error);
   // A 204 has no body, whatever its head says; other statuses fail in check_answer.
-  if (head.status < 200 || head.status > 299 || head.status == 204)
+  if (head.status < 200 || head.status > 299 || head.status == status_no_content)
     return TRUE;
 
   if (head.status == status_partial_content)
@@ -126,15 +127,20 @@ gboolean check_answer (const AnswerHead &head, const char *reason, goffset body_
       g_set_error_literal (error, http_error_quark (), int (head.status), reason);
       return FALSE;
     }
-  if (head.status == 204 || head.content_length == nullptr)
+  if (head.status == status_no_content || head.content_length == nullptr)
     return TRUE;
   goffset announced = 0;
   parse_content_length (head.content_length, &announced); // a valid number: the head passed
-  if (body_length >= announced)
+  if (body_length == announced)
     return TRUE;
 
-  g_set_error (error, http_error_quark (), http_error_io,
-               "Body cut short: %" G_GINT64_FORMAT " of %" G_GINT64_FORMAT " bytes received",
-               gint64 (body_length), gint64 (announced));
+  if (body_length < announced)
+    g_set_error (error, http_error_quark (), http_error_io,
+                 "Body cut short: %" G_GINT64_FORMAT " of %" G_GINT64_FORMAT " bytes received",
+                 gint64 (body_length), gint64 (announced));
+  else
+    g_set_error (error, http_error_quark (), http_error_malformed,
+                 "Body longer than announced: %" G_GINT64_FORMAT " of %" G_GINT64_FORMAT " bytes",
+                 gint64 (body_length), gint64 (announced));
   return FALSE;
 }

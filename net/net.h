@@ -25,15 +25,17 @@ typedef void (*ProgressFunc) (const char *message, gpointer user_data);
  * the file system's (G_IO_ERROR) when path cannot be written, and otherwise of domain "HTTP" with
  * one of these codes:
  *   an HTTP status outside 200-299, or libsoup's transport status below 100 (such as
- *     SOUP_STATUS_CANT_RESOLVE), with the reason phrase as message;
- *   the redirect's own status (301, 302, 303, 307 or 308) for a redirect from https to http,
+ *     SOUP_STATUS_CANT_RESOLVE, or SOUP_STATUS_SSL_FAILED when a body that ends with its
+ *     connection ends without TLS's closing message), with the reason phrase as message;
+ *   the redirect's own status (a 3xx such as 301 or 302) for a redirect from https to http,
  *     with the refused URL in the message;
  *   206 (SOUP_STATUS_PARTIAL_CONTENT) for a partial answer, since no range was asked for;
  *   406 (SOUP_STATUS_NOT_ACCEPTABLE) for a body in a content coding such as gzip;
  *   7 (SOUP_STATUS_IO_ERROR) for a body whose end was not seen: shorter than its
  *     Content-Length, cut off, or sent in a transfer coding (chunked) that the request excludes;
  *   8 (SOUP_STATUS_MALFORMED) for a URL that cannot be requested, an answer libsoup cannot
- *     parse, and an answer whose Content-Length is negative, invalid or given twice differently. */
+ *     parse, and an answer whose Content-Length is negative, invalid, given twice differently
+ *     or exceeded by its body. */
 KIV_PUBLIC gboolean http_download_file (const char *url, const char *path, ProgressFunc progress,
                                         gpointer user_data, GError **error);
 

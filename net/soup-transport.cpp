@@ -6,6 +6,8 @@
 // a server must not answer with a transfer coding, and "Accept-Encoding: identity" with libsoup's
 // decoder kept off the message. What is left is a body framed by its Content-Length, checked by
 // check_answer, or by the end of the connection, which over TLS must be TLS's own closing message.
+// A server that sends chunks to an HTTP/1.0 request all the same is refused: where its body ends
+// cannot be told.
 #include <gio/gio.h>
 #include <libsoup/soup.h>
 
