@@ -1,5 +1,6 @@
 #include "host.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -14,7 +15,11 @@ namespace
 DistroInformation distro_info;
 bool distro_obtained = false;
 
-constexpr const char *fedora_pattern = "Fedora\\s+release\\s+(\\d+)\\s+\\((.*?)\\)";
+// "Fedora\s+release\s+(\d+)\s+\((.*?)\)" in two parts: the head up to the parenthesis, and
+// what `.` accepts, which ends at a line break.
+constexpr const char *fedora_head_source = "Fedora\\s+release\\s+(\\d+)\\s+\\(";
+constexpr const char *line_source = ".*";
+constexpr std::size_t first_window = 64;
 
 void replace_field (char **field, char *value)
 {
@@ -34,6 +39,50 @@ char **field_for_key (std::string_view key, DistroInformation *info)
     return &info->codename;
   return nullptr;
 }
+
+// Moves a window's end past the rest of a UTF-8 character, which GRegex would take for bad text.
+std::size_t character_end (std::string_view text, std::size_t at)
+{
+  while (at < text.size () && (guchar (text[at]) & 0xc0) == 0x80)
+    at++;
+  return at;
+}
+
+// Matches the head anchored at `from`, in windows of text that double only while the match
+// runs into their end.
+GMatchInfo *match_head (GRegex *head, std::string_view text, std::size_t from)
+{
+  constexpr auto flags = GRegexMatchFlags (G_REGEX_MATCH_ANCHORED | G_REGEX_MATCH_PARTIAL_HARD);
+  for (std::size_t size = first_window;; size *= 2)
+    {
+      const auto end = character_end (text, std::min (text.size (), from + size));
+      GMatchInfo *match = nullptr;
+      if (g_regex_match_full (head, text.data () + from, gssize (end - from), 0, flags, &match,
+                              nullptr))
+        return match;
+      const bool cut_by_window = g_match_info_is_partial_match (match);
+      g_match_info_free (match);
+      if (!cut_by_window || end == text.size ())
+        return nullptr;
+    }
+}
+
+// Where the text that `.` accepts from `from` stops: at a line break, or at limit if none comes
+// before it.
+std::size_t line_end (GRegex *line, std::string_view text, std::size_t from, std::size_t limit)
+{
+  for (std::size_t size = first_window;; size *= 2)
+    {
+      const auto end = character_end (text, std::min (limit, from + size));
+      g_autoptr (GMatchInfo) match = nullptr;
+      g_regex_match_full (line, text.data () + from, gssize (end - from), 0, G_REGEX_MATCH_ANCHORED,
+                          &match, nullptr);
+      int start = 0, stop = 0;
+      g_match_info_fetch_pos (match, 0, &start, &stop);
+      if (from + std::size_t (stop) < end || end == limit)
+        return from + std::size_t (stop);
+    }
+}
 } // namespace
 
 std::string_view kiv_trim (std::string_view text)
@@ -45,22 +94,63 @@ std::string_view kiv_trim (std::string_view text)
   return text.substr (first, last - first + 1);
 }
 
+// An unanchored search of the whole pattern runs `.*?` from every "Fedora" to the end of the
+// line, which takes time quadratic in a long line of repeated "Fedora release 1 (". Here the
+// codename of a head is the text up to the first ')' after it, unless a line break comes first;
+// the ')' and the line break found for one head hold for every later head before them, so no
+// stretch of text is searched twice.
+bool find_fedora_release (std::string_view text, std::string_view *out_release,
+                          std::string_view *out_codename)
+{
+  g_autoptr (GRegex) head
+      = g_regex_new (fedora_head_source, GRegexCompileFlags (0), GRegexMatchFlags (0), nullptr);
+  g_autoptr (GRegex) line
+      = g_regex_new (line_source, GRegexCompileFlags (0), GRegexMatchFlags (0), nullptr);
+  if (head == nullptr || line == nullptr)
+    return false;
+
+  std::size_t close = 0;      // the first ')' after the latest head's parenthesis
+  std::size_t line_break = 0; // a line break with no ')' between the latest codename and it
+  for (auto from = text.find ("Fedora"); from != std::string_view::npos;
+       from = text.find ("Fedora", from + 1))
+    {
+      g_autoptr (GMatchInfo) match = match_head (head, text, from);
+      int start = 0, stop = 0, digits_start = 0, digits_stop = 0;
+      if (match == nullptr || !g_match_info_fetch_pos (match, 0, &start, &stop)
+          || !g_match_info_fetch_pos (match, 1, &digits_start, &digits_stop))
+        continue;
+      const auto codename = from + std::size_t (stop);
+      if (close < codename)
+        close = text.find (')', codename);
+      if (close == std::string_view::npos)
+        return false; // nor can any later head close
+      if (codename <= line_break)
+        continue;
+      line_break = line_end (line, text, codename, close);
+      if (line_break == close)
+        {
+          *out_release = text.substr (from + std::size_t (digits_start),
+                                      std::size_t (digits_stop - digits_start));
+          *out_codename = text.substr (codename, close - codename);
+          return true;
+        }
+    }
+  return false;
+}
+
 bool match_fedora_release (const char *text, char **out_release, char **out_codename)
 {
   // GRegex expects UTF-8; release text from a broken file must not reach it.
   if (text == nullptr || !g_utf8_validate (text, -1, nullptr))
     return false;
 
-  g_autoptr (GRegex) regex
-      = g_regex_new (fedora_pattern, GRegexCompileFlags (0), GRegexMatchFlags (0), nullptr);
-  g_autoptr (GMatchInfo) match = nullptr;
-  if (regex == nullptr || !g_regex_match (regex, text, GRegexMatchFlags (0), &match))
+  std::string_view release, codename;
+  if (!find_fedora_release (text, &release, &codename))
     return false;
-
   if (out_release != nullptr)
-    *out_release = g_match_info_fetch (match, 1);
+    *out_release = g_strndup (release.data (), release.size ());
   if (out_codename != nullptr)
-    *out_codename = g_match_info_fetch (match, 2);
+    *out_codename = g_strndup (codename.data (), codename.size ());
   return true;
 }
 

@@ -18,6 +18,12 @@ void parse_release_output (const char *output, DistroInformation *info);
 // Fills the four strings of info from the text of /etc/fedora-release.
 void parse_release_file (const char *text, DistroInformation *info);
 
+// Finds the first match of the Fedora pattern "Fedora\s+release\s+(\d+)\s+\((.*?)\)" in text,
+// which must be valid UTF-8: the one an unanchored GRegex search finds, with its two groups, in
+// time linear in the length of text.
+bool find_fedora_release (std::string_view text, std::string_view *out_release,
+                          std::string_view *out_codename);
+
 // Matches "Fedora release <number> (<codename>)" anywhere in text. Text that is not valid
 // UTF-8 never matches. On a match, the out-parameters that are non-null receive new strings.
 bool match_fedora_release (const char *text, char **out_release, char **out_codename);

@@ -20,15 +20,25 @@ typedef void (*ProgressFunc) (const char *message, gpointer user_data);
 /**
  * KIV_HTTP_ERROR:
  *
- * The error domain of a download whose request failed; its quark is "HTTP". The error's message
- * is the reason phrase of the status or says what went wrong, and its code is one of:
+ * The error domain of a download whose request failed or whose answer was refused; its quark is
+ * "HTTP". The error's message is the reason phrase of the status or says what went wrong, and its
+ * code is one of:
  *
- * - the HTTP status the server answered with, when it lies outside 200–299 (such as 404);
+ * - the HTTP status the server answered with, when it lies outside 200–299 (such as 404 or
+ *   304);
+ * - the redirect's own status (a 3xx such as 301 or 302) for a redirect from https to http,
+ *   which is refused, with the refused URL in the message;
+ * - 206 for a partial answer, since no range was asked for;
+ * - 406 for a body in a content coding such as gzip, which is never decoded;
  * - libsoup's transport statuses, all below 100: 1 cancelled, 2 the host name cannot be
  *   resolved, 3 the proxy's name cannot be resolved, 4 no connection, 5 no connection to the
- *   proxy, 6 TLS failed (an untrusted certificate or one for another host), 7 the connection
- *   broke, or the body was shorter than its announced length, 10 too many redirects;
- * - 8 for a URL that is not an absolute http or https URL, or an answer that cannot be read.
+ *   proxy, 6 TLS failed (an untrusted certificate, one for another host, or a body that ends
+ *   with its connection without TLS's closing message), 7 the body's end was not seen (shorter
+ *   than its Content-Length, cut off, or sent in the chunked transfer coding, which the request
+ *   excludes), 10 too many redirects;
+ * - 8 for a URL that is not an absolute http or https URL, an answer that cannot be parsed, and
+ *   an answer whose Content-Length is negative, invalid, given twice differently or exceeded by
+ *   its body.
  */
 #define KIV_HTTP_ERROR (kiv_http_error_quark ())
 
@@ -49,15 +59,22 @@ KIV_PUBLIC GQuark kiv_http_error_quark (void);
  * @user_data: handed to every call of @progress
  * @error: a place for the error, or %NULL
  *
- * Downloads @url with a GET request and stores the body at @path, replacing any file there only
- * once the whole body has been written and closed. Certificates are checked against the
- * system's trusted authorities. Blocks the calling thread until the transfer has ended.
+ * Downloads @url with a GET request and stores the body at @path. Certificates are checked
+ * against the system's trusted authorities; redirects are followed, except from https to http.
+ * Blocks the calling thread until the transfer has ended.
+ *
+ * A body is taken only once its end has been seen (its Content-Length reached, or the
+ * connection closed, over TLS with TLS's own closing message), and it is stored as sent, never
+ * decoded. It is written to a private staging file beside @path (".NAME.kiv-part-XXXXXX"),
+ * flushed to disk and renamed over @path in one step, keeping the permission bits of the file
+ * it replaces; staging files that killed runs left in that folder are removed. A 204 answer
+ * stores an empty file.
  *
  * @progress is told "fetching %s", "saving to %s" and, after each chunk written,
  * "fetched %lu bytes", translated through gettext.
  *
- * On failure @error is set in the %KIV_HTTP_ERROR domain when the request failed, or holds the
- * file system's error when @path cannot be written; the file at @path is then left as it was.
+ * On failure @error holds the file system's error (%G_IO_ERROR) when @path cannot be written,
+ * and otherwise one in the %KIV_HTTP_ERROR domain; the file at @path is then left as it was.
  * The error is the caller's to free.
  *
  * Returns: %TRUE once the body stands at @path, %FALSE with @error set on failure

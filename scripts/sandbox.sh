@@ -33,14 +33,16 @@ trust_test_ca ()
   printf '127.0.0.1 %s\n' "$KIV_CONFIG_HOST" >> /etc/hosts
 }
 
-# serve_config FILE [MODE] [CERTIFICATE]: serves FILE as the configuration on loopback port 443
-# with the named certificate from trust_test_ca's folder (server, selfsigned or wronghost).
+# serve_config FILE [MODE] [CERTIFICATE] [SERVER OPTION...]: serves FILE as the configuration on
+# loopback port 443 with the named certificate from trust_test_ca's folder (server, selfsigned or
+# wronghost).
 serve_config ()
 {
   local file=$1 mode=${2:-normal} cert=${3:-server}
+  shift $(($# < 3 ? $# : 3))
   rm -f "$SANDBOX/ready"
   "$KIV_SERVER" --cert "$SANDBOX/ca/$cert.pem" --key "$SANDBOX/ca/$cert.key" --file "$file" \
-    --address 127.0.0.1 --port 443 --mode "$mode" --ready-file "$SANDBOX/ready" \
+    --address 127.0.0.1 --port 443 --mode "$mode" --ready-file "$SANDBOX/ready" "$@" \
     2> "$SANDBOX/server.log" &
   for _ in $(seq 100); do
     [ -s "$SANDBOX/ready" ] && return 0

@@ -4,6 +4,7 @@
 // driver's failures can be seen for real.
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include <gio/gio.h>
@@ -20,8 +21,20 @@ enum class Mode
   normal,        // the file, 200
   not_found,     // 404 for every path
   redirect_loop, // 302 back to the very path that was asked for
-  truncate,      // announces the full length, sends half the file, closes the connection
+  hop,           // 302 to the same path with "?again", which gets the file
+  to_http,       // over TLS, 302 to the same path on a cleartext port that serves the file
   plain_http,    // like normal, without TLS, for looking at the traffic
+  // Written by hand (see hostile_reply), each ending with the connection:
+  truncate,        // announces 100 bytes more than the file, sends half of it
+  chunked_cut,     // half the file as one chunk, without the terminating zero-length chunk
+  gzip_cut,        // the file in gzip, announced whole, sent half
+  gzip_bomb,       // gzip of --bomb-mib MiB of zeros, announced and sent whole
+  two_lengths,     // the file, with two different Content-Length headers (its size and 5)
+  negative_length, // the file, with "Content-Length: -5"
+  partial,         // 206 with the first half of the file, though no range was asked for
+  no_content,      // 204 that says "Content-Length: 100"
+  until_close,     // the file with no length: the end of the connection is its end
+  tls_cut,         // half the file with no length, then the TCP connection closed under TLS
 };
 
 constexpr struct
@@ -32,8 +45,19 @@ constexpr struct
   { "normal", Mode::normal },
   { "not-found", Mode::not_found },
   { "redirect-loop", Mode::redirect_loop },
-  { "truncate", Mode::truncate },
+  { "hop", Mode::hop },
+  { "to-http", Mode::to_http },
   { "plain-http", Mode::plain_http },
+  { "truncate", Mode::truncate },
+  { "chunked-cut", Mode::chunked_cut },
+  { "gzip-cut", Mode::gzip_cut },
+  { "gzip-bomb", Mode::gzip_bomb },
+  { "two-lengths", Mode::two_lengths },
+  { "negative-length", Mode::negative_length },
+  { "partial", Mode::partial },
+  { "no-content", Mode::no_content },
+  { "until-close", Mode::until_close },
+  { "tls-cut", Mode::tls_cut },
 };
 
 struct Options
@@ -46,7 +70,10 @@ struct Options
   int port = 443;
   char *mode_name = nullptr;
   char *ready_file = nullptr;
+  gboolean plain = FALSE;
+  int bomb_mib = 1024;
   Mode mode = Mode::normal;
+  guint cleartext_port = 0; // to-http: where the redirect points
 };
 
 void log_request (SoupMessage *msg, const char *path, SoupClientContext *client, guint status,
@@ -56,27 +83,121 @@ void log_request (SoupMessage *msg, const char *path, SoupClientContext *client,
               soup_client_context_get_host (client), status, note);
 }
 
-// A reply whose Content-Length promises more than the connection delivers. SoupServer always
-// sends what it announces, so the connection is taken from it and the bytes are written by hand.
-// "Connection: close" matters: on a connection that could be kept open, the client library sees
-// the early end for what it is, while here it may take the end of the stream for the end of the
-// body, which is the case the client has to catch on its own.
-void send_cut_short (SoupClientContext *client, const char *contents, gsize length)
+// gzip of `times` copies of piece, made piece by piece so that a bomb never sits in memory
+// decoded.
+std::string gzip (std::string_view piece, int times)
 {
+  g_autoptr (GZlibCompressor) compressor = g_zlib_compressor_new (G_ZLIB_COMPRESSOR_FORMAT_GZIP, 9);
+  std::string out;
+  char buffer[65536];
+  for (int i = 0; i < times; i++)
+    {
+      const auto flags = i + 1 == times ? G_CONVERTER_INPUT_AT_END : G_CONVERTER_NO_FLAGS;
+      std::string_view rest = piece;
+      GConverterResult result;
+      do
+        {
+          gsize read = 0, written = 0;
+          result = g_converter_convert (G_CONVERTER (compressor), rest.data (), rest.size (),
+                                        buffer, sizeof buffer, flags, &read, &written, nullptr);
+          rest.remove_prefix (read);
+          out.append (buffer, written);
+        }
+      while (result != G_CONVERTER_ERROR && result != G_CONVERTER_FINISHED
+             && (!rest.empty () || flags == G_CONVERTER_INPUT_AT_END));
+    }
+  return out;
+}
+
+std::string head (const char *status_line, const std::string &fields)
+{
+  return std::string ("HTTP/1.1 ") + status_line + "\r\nContent-Type: text/plain\r\n" + fields
+         + "Connection: close\r\n\r\n";
+}
+
+std::string length_field (gsize length)
+{
+  return "Content-Length: " + std::to_string (length) + "\r\n";
+}
+
+// Answers that no server library sends, and that a client must not take for the whole file.
+// Each is followed by the end of the connection, so only what it says tells where it stops.
+std::string hostile_reply (const Options &options, std::string_view file)
+{
+  const std::string half (file.substr (0, file.size () / 2));
+  switch (options.mode)
+    {
+    case Mode::truncate:
+      return head ("200 OK", length_field (file.size () + 100)) + half;
+    case Mode::chunked_cut:
+      {
+        g_autofree char *size = g_strdup_printf ("%zx\r\n", half.size ());
+        return head ("200 OK", "Transfer-Encoding: chunked\r\n") + size + half + "\r\n";
+      }
+    case Mode::gzip_cut:
+      {
+        const std::string coded = gzip (file, 1);
+        return head ("200 OK", "Content-Encoding: gzip\r\n" + length_field (coded.size ()))
+               + coded.substr (0, coded.size () / 2);
+      }
+    case Mode::gzip_bomb:
+      {
+        const std::string coded = gzip (std::string (1 << 20, '\0'), options.bomb_mib);
+        return head ("200 OK", "Content-Encoding: gzip\r\n" + length_field (coded.size ())) + coded;
+      }
+    case Mode::two_lengths:
+      return head ("200 OK", length_field (file.size ()) + length_field (5)) + std::string (file);
+    case Mode::negative_length:
+      return head ("200 OK", "Content-Length: -5\r\n") + std::string (file);
+    case Mode::partial:
+      {
+        g_autofree char *range = g_strdup_printf ("Content-Range: bytes 0-%zu/%zu\r\n",
+                                                  half.size () - 1, file.size ());
+        return head ("206 Partial Content", range + length_field (half.size ())) + half;
+      }
+    case Mode::no_content:
+      return head ("204 No Content", length_field (100));
+    case Mode::until_close:
+      return head ("200 OK", "") + std::string (file);
+    case Mode::tls_cut:
+      return head ("200 OK", "") + half;
+    default:
+      return {};
+    }
+}
+
+bool is_hostile (Mode mode)
+{
+  return mode >= Mode::truncate;
+}
+
+// SoupServer only sends what is well formed, so the connection is taken from it and the reply
+// written by hand. In tls-cut mode the TCP connection is shut under TLS, without TLS's own
+// closing message, as someone on the path could do.
+void send_by_hand (SoupClientContext *client, const std::string &reply, bool cut_under_tls)
+{
+  g_autoptr (GSocket) socket = G_SOCKET (g_object_ref (soup_client_context_get_gsocket (client)));
   g_autoptr (GIOStream) stream = soup_client_context_steal_connection (client);
-  const gsize sent = length / 2;
-  g_autofree char *head = g_strdup_printf ("HTTP/1.1 200 OK\r\n"
-                                           "Content-Type: text/plain\r\n"
-                                           "Content-Length: %" G_GSIZE_FORMAT "\r\n"
-                                           "Connection: close\r\n"
-                                           "\r\n",
-                                           length + 100);
   GOutputStream *out = g_io_stream_get_output_stream (stream);
   g_autoptr (GError) error = nullptr;
-  if (!g_output_stream_write_all (out, head, strlen (head), nullptr, nullptr, &error)
-      || !g_output_stream_write_all (out, contents, sent, nullptr, nullptr, &error))
-    g_printerr ("kiv-config-server: writing the cut-short reply: %s\n", error->message);
-  g_io_stream_close (stream, nullptr, nullptr);
+  if (!g_output_stream_write_all (out, reply.data (), reply.size (), nullptr, nullptr, &error))
+    g_printerr ("kiv-config-server: writing the reply by hand: %s\n", error->message);
+  if (cut_under_tls)
+    g_socket_shutdown (socket, TRUE, TRUE, nullptr);
+  else
+    g_io_stream_close (stream, nullptr, nullptr);
+}
+
+// A redirect elsewhere on this server: "?again" for hop, the cleartext port for to-http. NULL
+// when this request is served as it is.
+char *redirect_target (SoupMessage *msg, const char *path, const Options &options)
+{
+  SoupURI *uri = soup_message_get_uri (msg);
+  if (options.mode == Mode::hop && g_strcmp0 (uri->query, "again") != 0)
+    return g_strdup_printf ("%s?again", path);
+  if (options.mode == Mode::to_http && uri->scheme == SOUP_URI_SCHEME_HTTPS)
+    return g_strdup_printf ("http://%s:%u%s", uri->host, options.cleartext_port, path);
+  return nullptr;
 }
 
 // The file served at path; false for a path that has none (404).
@@ -95,6 +216,7 @@ void serve_file (SoupServer *, SoupMessage *msg, const char *path, GHashTable *,
                  SoupClientContext *client, gpointer data)
 {
   const auto *options = static_cast<const Options *> (data);
+  g_autofree char *target = nullptr;
   const char *file = nullptr;
 
   if (options->mode == Mode::not_found || !find_file (*options, path, &file))
@@ -104,6 +226,10 @@ void serve_file (SoupServer *, SoupMessage *msg, const char *path, GHashTable *,
   else if (options->mode == Mode::redirect_loop)
     {
       soup_message_set_redirect (msg, SOUP_STATUS_FOUND, path);
+    }
+  else if ((target = redirect_target (msg, path, *options)) != nullptr)
+    {
+      soup_message_set_redirect (msg, SOUP_STATUS_FOUND, target);
     }
   else if (msg->method != SOUP_METHOD_GET && msg->method != SOUP_METHOD_HEAD)
     {
@@ -120,10 +246,11 @@ void serve_file (SoupServer *, SoupMessage *msg, const char *path, GHashTable *,
           g_printerr ("kiv-config-server: %s\n", error->message);
           soup_message_set_status (msg, SOUP_STATUS_INTERNAL_SERVER_ERROR);
         }
-      else if (options->mode == Mode::truncate && msg->method == SOUP_METHOD_GET)
+      else if (is_hostile (options->mode) && msg->method == SOUP_METHOD_GET)
         {
-          log_request (msg, path, client, SOUP_STATUS_OK, ", cut short");
-          send_cut_short (client, contents, length);
+          log_request (msg, path, client, 0, ", answered by hand");
+          send_by_hand (client, hostile_reply (*options, std::string_view (contents, length)),
+                        options->mode == Mode::tls_cut);
           return;
         }
       else
@@ -165,7 +292,14 @@ bool parse_options (int *argc, char ***argv, Options *options, GError **error)
     { "port", 0, 0, G_OPTION_ARG_INT, &options->port,
       "Port to listen on (default 443; 0 picks a free one)", "PORT" },
     { "mode", 0, 0, G_OPTION_ARG_STRING, &options->mode_name,
-      "normal, not-found, redirect-loop, truncate or plain-http (default normal)", "MODE" },
+      "normal (the default), not-found, redirect-loop, hop, to-http, plain-http, truncate, "
+      "chunked-cut, gzip-cut, gzip-bomb, two-lengths, negative-length, partial, no-content, "
+      "until-close or tls-cut",
+      "MODE" },
+    { "plain", 0, 0, G_OPTION_ARG_NONE, &options->plain, "Serve without TLS, in any mode",
+      nullptr },
+    { "bomb-mib", 0, 0, G_OPTION_ARG_INT, &options->bomb_mib,
+      "Decoded size of the gzip-bomb body in MiB (default 1024)", "MIB" },
     { "ready-file", 0, 0, G_OPTION_ARG_FILENAME, &options->ready_file,
       "Once listening, write the port number to FILE", "FILE" },
     { nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr },
@@ -187,16 +321,17 @@ bool parse_options (int *argc, char ***argv, Options *options, GError **error)
                    options->mode_name);
       return false;
     }
+  options->plain = options->plain || options->mode == Mode::plain_http;
   if (options->file == nullptr && options->mode != Mode::not_found
       && options->mode != Mode::redirect_loop)
     {
       g_set_error_literal (error, G_OPTION_ERROR, G_OPTION_ERROR_FAILED, "--file is required");
       return false;
     }
-  if (options->mode != Mode::plain_http && (options->cert == nullptr || options->key == nullptr))
+  if (!options->plain && (options->cert == nullptr || options->key == nullptr))
     {
       g_set_error_literal (error, G_OPTION_ERROR, G_OPTION_ERROR_FAILED,
-                           "--cert and --key are required (except in plain-http mode)");
+                           "--cert and --key are required (except with --plain)");
       return false;
     }
   if (options->port < 0 || options->port > 65535)
@@ -207,10 +342,23 @@ bool parse_options (int *argc, char ***argv, Options *options, GError **error)
   return true;
 }
 
-SoupServer *start_server (const Options &options, GError **error)
+// The port actually bound for scheme: the one asked for, or the free one the system chose for
+// port 0.
+guint listening_port (SoupServer *server, const char *scheme)
+{
+  GSList *uris = soup_server_get_uris (server);
+  guint port = 0;
+  for (GSList *item = uris; item != nullptr; item = item->next)
+    if (static_cast<SoupURI *> (item->data)->scheme == scheme)
+      port = static_cast<SoupURI *> (item->data)->port;
+  g_slist_free_full (uris, reinterpret_cast<GDestroyNotify> (soup_uri_free));
+  return port;
+}
+
+SoupServer *start_server (Options &options, GError **error)
 {
   g_autoptr (GTlsCertificate) certificate = nullptr;
-  if (options.mode != Mode::plain_http)
+  if (!options.plain)
     {
       certificate = g_tls_certificate_new_from_files (options.cert, options.key, error);
       if (certificate == nullptr)
@@ -225,7 +373,7 @@ SoupServer *start_server (const Options &options, GError **error)
       g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_FAILED, "Cannot create the server");
       return nullptr;
     }
-  soup_server_add_handler (server, nullptr, serve_file, const_cast<Options *> (&options), nullptr);
+  soup_server_add_handler (server, nullptr, serve_file, &options, nullptr);
 
   const char *address = options.address != nullptr ? options.address : "127.0.0.1";
   g_autoptr (GSocketAddress) socket_address
@@ -236,19 +384,18 @@ SoupServer *start_server (const Options &options, GError **error)
       return nullptr;
     }
   const auto listen_options
-      = options.mode == Mode::plain_http ? SoupServerListenOptions (0) : SOUP_SERVER_LISTEN_HTTPS;
+      = options.plain ? SoupServerListenOptions (0) : SOUP_SERVER_LISTEN_HTTPS;
   if (!soup_server_listen (server, socket_address, listen_options, error))
     return nullptr;
+  if (options.mode == Mode::to_http && !options.plain)
+    {
+      // The cleartext side, on a free port of the same address.
+      g_autoptr (GSocketAddress) cleartext = g_inet_socket_address_new_from_string (address, 0);
+      if (!soup_server_listen (server, cleartext, SoupServerListenOptions (0), error))
+        return nullptr;
+      options.cleartext_port = listening_port (server, SOUP_URI_SCHEME_HTTP);
+    }
   return static_cast<SoupServer *> (g_steal_pointer (&server));
-}
-
-// The port actually bound: the one asked for, or the free one the system chose for port 0.
-guint listening_port (SoupServer *server)
-{
-  GSList *uris = soup_server_get_uris (server);
-  const guint port = uris != nullptr ? static_cast<SoupURI *> (uris->data)->port : 0;
-  g_slist_free_full (uris, reinterpret_cast<GDestroyNotify> (soup_uri_free));
-  return port;
 }
 
 gboolean quit_loop (gpointer loop)
@@ -275,7 +422,8 @@ int main (int argc, char **argv)
       return 1;
     }
 
-  const guint port = listening_port (server);
+  const guint port
+      = listening_port (server, options.plain ? SOUP_URI_SCHEME_HTTP : SOUP_URI_SCHEME_HTTPS);
   g_printerr ("kiv-config-server: listening on %s port %u (%s)\n",
               options.address != nullptr ? options.address : "127.0.0.1", port,
               options.mode_name != nullptr ? options.mode_name : "normal");

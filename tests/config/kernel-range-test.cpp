@@ -19,19 +19,7 @@ Lists parse_lines (std::initializer_list<std::string_view> lines,
 // What GRegex itself finds with an unanchored search: the reference for find_kernel_range.
 std::optional<std::vector<std::string>> regex_groups (const std::string &text)
 {
-  g_autoptr (GRegex) regex = g_regex_new ("([0-9.]+)\\s+([0-9.]+)\\s+(.*)", GRegexCompileFlags (0),
-                                          GRegexMatchFlags (0), nullptr);
-  g_autoptr (GMatchInfo) match = nullptr;
-  if (!g_regex_match_full (regex, text.data (), gssize (text.size ()), 0, GRegexMatchFlags (0),
-                           &match, nullptr))
-    return std::nullopt;
-  std::vector<std::string> groups;
-  for (int i = 1; i <= 3; i++)
-    {
-      g_autofree char *group = g_match_info_fetch (match, i);
-      groups.emplace_back (group);
-    }
-  return groups;
+  return ::regex_groups ("([0-9.]+)\\s+([0-9.]+)\\s+(.*)", text);
 }
 
 std::optional<std::vector<std::string>> found_groups (const std::string &text, bool is_nested)
@@ -158,14 +146,10 @@ TEST (FindKernelRange, AgreesWithAPlainSearch)
   };
   // clang-format on
   std::mt19937 random (20140417);
-  std::uniform_int_distribution<std::size_t> pick (0, pieces.size () - 1);
-  std::uniform_int_distribution<int> length (0, 40);
   int matches = 0;
   for (int round = 0; round < 20000; round++)
     {
-      std::string text;
-      for (int n = length (random); n > 0; n--)
-        text += pieces[pick (random)];
+      const std::string text = random_text (random, pieces, 40);
       const auto want = regex_groups (text);
       matches += want.has_value ();
       ASSERT_EQ (found_groups (text, false), want) << "'" << g_strescape (text.c_str (), "") << "'";

@@ -31,7 +31,7 @@ sections ()
     '' \
     'i after-the-empty-line' \
     '[Debian bookworm]' 'i second-section-with-the-same-header' > "$SANDBOX/cfg"
-  run_against "$SANDBOX/cfg"
+  run_against "$SANDBOX/cfg" "$@"
 }
 
 crlf ()
@@ -47,11 +47,23 @@ empty_file ()
   run_against "$SANDBOX/cfg"
 }
 
-# Runs the driver and checks that the local copy is what was served.
+older_copy ()
+{
+  printf 'older copy\n' > "$HOME/.kiv-config"
+}
+
+# Runs the driver against the server in mode $KIV_MODE, over an older copy with unusual permission
+# bits, and checks that the local copy is what was served (nothing, for a 204), with the older
+# copy's bits and nothing left beside it.
 stores_the_file ()
 {
-  sections > /dev/null 2>&1
-  cmp -s "$SANDBOX/cfg" "$HOME/.kiv-config"
+  older_copy
+  chmod 604 "$HOME/.kiv-config"
+  sections "${KIV_MODE:-normal}" > /dev/null 2>&1 || return 1
+  local served=$SANDBOX/cfg
+  [ "${KIV_MODE:-}" != no-content ] || served=/dev/null
+  cmp -s "$served" "$HOME/.kiv-config" && [ "$(ls -A "$HOME" | grep -vx .cache)" = .kiv-config ] \
+    && [ "$(stat -c %a "$HOME/.kiv-config")" = 604 ]
 }
 
 not_found ()
@@ -74,31 +86,43 @@ unreachable_with_older_copy ()
     && [ "$(cat "$HOME/.kiv-config")" = "$(printf '[Debian bookworm]\ni stale')" ]
 }
 
-# Refused certificates and hostile servers: exit 1 and no local copy written, or the older one
-# kept as it was.
+# Refused certificates and hostile servers: exit 1 with both messages, and the home exactly as it
+# was, byte for byte: no local copy, or the older one, and nothing left beside it.
 refused ()
 {
-  local mode=$1 cert=$2
+  local mode=$1 cert=$2 status=0
+  shift 2
   printf '[Debian bookworm]\ni from-the-server\n' > "$SANDBOX/cfg"
-  [ "$mode" = fresh ] || printf 'older copy\n' > "$HOME/.kiv-config"
-  local status=0
+  cp -a "$HOME" "$SANDBOX/home-before"
   debian_bookworm
   trust_test_ca
-  serve_config "$SANDBOX/cfg" "${mode/fresh/normal}" "$cert"
-  run_driver > "$SANDBOX/stdout" 2> "$SANDBOX/stderr" || status=$?
+  serve_config "$SANDBOX/cfg" "$mode" "$cert" "$@"
+  PATH="$SANDBOX/bin" /usr/bin/time -f %M -o "$SANDBOX/peak-kib" "$KIV_DRIVER" \
+    > "$SANDBOX/stdout" 2> "$SANDBOX/stderr" || status=$?
   [ "$status" -eq 1 ] || { echo "status $status" >&2; return 1; }
   [ "$(cat "$SANDBOX/stdout" | tail -n 1)" = "Config not found at $KIV_CONFIG_URL" ] || return 1
   grep -q "Failed to download config file '$KIV_CONFIG_URL'" "$SANDBOX/stderr" || return 1
-  if [ "$mode" = fresh ]; then
-    [ ! -e "$HOME/.kiv-config" ]
-  else
-    [ "$(cat "$HOME/.kiv-config")" = "older copy" ]
-  fi
+  diff -r --exclude=.cache "$SANDBOX/home-before" "$HOME" >&2 # the libraries' own cache may appear
 }
-self_signed () { refused fresh selfsigned; }
-wrong_host () { refused fresh wronghost; }
-redirect_loop () { refused redirect-loop server; }
-cut_short () { refused truncate server; }
+self_signed () { refused normal selfsigned; }
+wrong_host () { refused normal wronghost; }
+redirect_loop () { older_copy; refused redirect-loop server; }
+cut_short () { older_copy; refused truncate server; }
+# The driver's peak memory stays far below what the decoded compression bomb (512 MiB) would take.
+hostile ()
+{
+  older_copy
+  refused "$KIV_MODE" server --bomb-mib 512 && [ "$(tail -n 1 "$SANDBOX/peak-kib")" -lt $((128 * 1024)) ]
+}
+
+# A home with no room left: no inode for the staging file, or no space to write it.
+full_home ()
+{
+  mount -t tmpfs -o size=16k,nr_inodes=$([ "$KIV_FULL" = inodes ] && echo 2 || echo 3) tmpfs "$HOME"
+  older_copy
+  [ "$KIV_FULL" = inodes ] || cat /dev/zero > "$HOME/filler" 2> /dev/null || true
+  refused normal server
+}
 
 # On an i686 machine the filter drops the names of its own family and keeps the others.
 i686_machine ()
@@ -190,7 +214,11 @@ expect_dump "an empty file" 0 "$block" '{
   lts: []
 }' empty_file
 
-check "the download is kept as ~/.kiv-config" in_sandbox stores_the_file
+# A 204 has no body whatever its head says; a redirect that stays on https is followed; with no
+# Content-Length the end of the connection (TLS closed properly) ends the body.
+for mode in normal no-content hop until-close; do
+  KIV_MODE=$mode check "the download is kept as ~/.kiv-config ($mode)" in_sandbox stores_the_file
+done
 expect_run "a 404 answer" 1 "$block$not_found_line" not_found
 check "a 404 answer is logged" grep -q "Failed to download config file '$KIV_CONFIG_URL'" "$e2e_scratch/stderr"
 check "an unreachable server: the older copy is not used and stays" in_sandbox unreachable_with_older_copy
@@ -198,6 +226,14 @@ check "a self-signed certificate is refused" in_sandbox self_signed
 check "a certificate for another host is refused" in_sandbox wrong_host
 check "a redirect loop fails and keeps the older copy" in_sandbox redirect_loop
 check "a body cut short fails and keeps the older copy" in_sandbox cut_short
+for mode in chunked-cut gzip-cut gzip-bomb to-http two-lengths negative-length partial tls-cut; do
+  KIV_MODE=$mode check "a hostile server ($mode) fails and keeps the older copy" in_sandbox hostile
+done
+for KIV_FULL in inodes space; do
+  export KIV_FULL
+  check "a home without $KIV_FULL left: the download fails and keeps the older copy" \
+    in_sandbox full_home
+done
 
 expect_dump "an i686 machine" 0 "$block" '{
   errors: (nil)

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -162,4 +163,64 @@ TEST (MatchFedoraRelease, FindsThePatternAnywhere)
   EXPECT_STREQ (release, "21");
   EXPECT_STREQ (codename, "Twenty One"); // the shortest parenthesised text
   EXPECT_FALSE (match_fedora_release (nullptr, nullptr, nullptr));
+}
+
+// find_fedora_release replaces one unanchored GRegex search; on any text both must agree.
+TEST (FindFedoraRelease, AgreesWithAPlainSearch)
+{
+  // Pieces chosen to hit the edges: the words, ASCII and Unicode blanks and digits, line breaks
+  // that `.` refuses, parentheses.
+  // clang-format off
+  const std::vector<std::string> pieces = {
+    "Fedora", "Fedora", "release", "release", " ", " ", "\t", "\n", "\r", "\v", "1", "20", "(",
+    "(", ")", ")", "x", "F",
+    "Fedora release 1 (",
+    "\xc2\xa0",     // no-break space: \s, not a line break
+    "\xd9\xa3",     // Arabic-Indic digit three: \d
+    "\xc2\x85",     // next line: a line break
+    "\xe2\x80\xa8", // line separator
+  };
+  // clang-format on
+  std::mt19937 random (20131217);
+  int matches = 0;
+  for (int round = 0; round < 20000; round++)
+    {
+      const std::string text = random_text (random, pieces, 30);
+      const auto want = regex_groups ("Fedora\\s+release\\s+(\\d+)\\s+\\((.*?)\\)", text);
+      matches += want.has_value ();
+      std::string_view release, codename;
+      const auto found = find_fedora_release (text, &release, &codename)
+                             ? std::optional (std::vector<std::string>{ std::string (release),
+                                                                        std::string (codename) })
+                             : std::nullopt;
+      ASSERT_EQ (found, want) << "'" << g_strescape (text.c_str (), "") << "'";
+    }
+  EXPECT_GT (matches, 1000); // the pieces do produce matches, not only misses
+}
+
+// Descriptions that took a plain search minutes finish and give the plain answer.
+TEST (MatchFedoraRelease, SurvivesHostileDescriptions)
+{
+  std::string heads;
+  for (int i = 0; i < 10000; i++)
+    heads += "Fedora release 1 (";
+  const std::string long_name (100000, 'x');
+  const struct
+  {
+    std::string text;
+    const char *codename; // NULL: no match
+  } cases[] = {
+    { heads, nullptr },                   // no ')' anywhere
+    { heads + "\n)", nullptr },           // the line ends before the ')'
+    { heads + ")", heads.c_str () + 18 }, // the first head takes everything after it
+    { heads + "\nFedora release 2 (x)", "x" },
+    { "Fedora" + std::string (100000, ' ') + "release 3 (x)", "x" },
+    { "Fedora release 4 (" + long_name + ")", long_name.c_str () }, // longer than any window
+  };
+  for (const auto &c : cases)
+    {
+      g_autofree char *codename = nullptr;
+      EXPECT_EQ (match_fedora_release (c.text.c_str (), nullptr, &codename), c.codename != nullptr);
+      EXPECT_STREQ (codename, c.codename);
+    }
 }

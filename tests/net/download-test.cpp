@@ -1,5 +1,7 @@
 // http_download_file against servers on loopback: a SoupServer on its own thread for well-formed
-// answers, and a raw socket for answers no well-behaved server library would send.
+// answers, a raw socket for answers no well-behaved server library would send, and the bundled
+// configuration server for the hostile servers it can play.
+#include <algorithm>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -12,9 +14,12 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gio/gio.h>
@@ -100,12 +105,14 @@ private:
   }
 
   // /big: a body of several chunks; /empty: 200 with no body; /loop: redirects to itself;
-  // anything else: 404.
+  // /to/URL: redirects to URL; anything else: 404.
   static void handle (SoupServer *, SoupMessage *msg, const char *path, GHashTable *,
                       SoupClientContext *, gpointer)
   {
     const std::string_view p (path);
-    if (p == "/big")
+    if (p.starts_with ("/to/"))
+      soup_message_set_redirect (msg, SOUP_STATUS_FOUND, path + 4);
+    else if (p == "/big")
       {
         const std::string body = big_body ();
         soup_message_set_response (msg, "application/octet-stream", SOUP_MEMORY_COPY, body.data (),
@@ -261,6 +268,59 @@ std::vector<std::string> fetched_reports (const std::vector<std::string> &progre
   return found;
 }
 
+// The bundled configuration server in one of its modes, on a free port of 127.0.0.1, serving
+// file_text: over TLS when given a PEM file holding certificate and key.
+class ConfigServer
+{
+public:
+  ConfigServer (const char *mode, const char *file_text, const char *pem = nullptr)
+  {
+    const auto file = scratch_.path ("served");
+    const auto ready = scratch_.path ("ready");
+    g_file_set_contents (file.c_str (), file_text, -1, nullptr);
+    g_unlink (ready.c_str ());
+    g_autoptr (GPtrArray) argv = g_ptr_array_new ();
+    for (const char *arg : { KIV_SERVER_PATH, "--port", "0", "--bomb-mib", "64", "--mode", mode,
+                             "--file", file.c_str (), "--ready-file", ready.c_str () })
+      g_ptr_array_add (argv, const_cast<char *> (arg));
+    if (pem == nullptr)
+      g_ptr_array_add (argv, const_cast<char *> ("--plain"));
+    else
+      for (const char *arg : { "--cert", pem, "--key", pem })
+        g_ptr_array_add (argv, const_cast<char *> (arg));
+    g_ptr_array_add (argv, nullptr);
+    process_ = g_subprocess_newv (reinterpret_cast<const char *const *> (argv->pdata),
+                                  G_SUBPROCESS_FLAGS_STDERR_SILENCE, nullptr);
+    for (int i = 0; i < 500 && port_ == 0 && process_ != nullptr; i++, g_usleep (10000))
+      {
+        g_autofree char *text = nullptr;
+        if (g_file_get_contents (ready.c_str (), &text, nullptr, nullptr))
+          port_ = guint (g_ascii_strtoull (text, nullptr, 10));
+      }
+    if (port_ == 0)
+      ADD_FAILURE () << "the configuration server did not start in mode " << mode;
+    url_ = std::string (pem != nullptr ? "https" : "http")
+           + "://127.0.0.1:" + std::to_string (port_) + "/gfx/kiv-config.cfg";
+  }
+
+  ~ConfigServer ()
+  {
+    if (process_ == nullptr)
+      return;
+    g_subprocess_send_signal (process_, SIGTERM);
+    g_subprocess_wait (process_, nullptr, nullptr);
+    g_object_unref (process_);
+  }
+
+  const std::string &url () const { return url_; }
+
+private:
+  Scratch scratch_;
+  GSubprocess *process_ = nullptr;
+  guint port_ = 0;
+  std::string url_;
+};
+
 constexpr const char *cut_short_reply = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n"
                                         "Connection: close\r\n\r\n0123456789";
 
@@ -282,6 +342,66 @@ MIGHAgEAMBMGByqGSM49AgEGCCqGSM49AwEHBG0wawIBAQQg5MC4yCZvjjZnvJjx
 LjGIGcsD/G/NNF9E0ft9jeojUXql9+aGZ1grEYe/01dDPVN29SJkZy+e
 -----END PRIVATE KEY-----
 )";
+
+// For as long as it lives, the process trusts self_signed_pem and nothing else. The certificate
+// names 127.0.0.1, so a server that shows it passes every check.
+class TrustingSelfSigned
+{
+public:
+  explicit TrustingSelfSigned (const Scratch &scratch) : pem_ (scratch.path ("self-signed.pem"))
+  {
+    g_file_set_contents (pem_.c_str (), self_signed_pem, -1, nullptr);
+    g_autoptr (GTlsDatabase) database = g_tls_file_database_new (pem_.c_str (), nullptr);
+    g_tls_backend_set_default_database (g_tls_backend_get_default (), database);
+  }
+  ~TrustingSelfSigned ()
+  {
+    g_tls_backend_set_default_database (g_tls_backend_get_default (), nullptr);
+  }
+  const char *pem () const { return pem_.c_str (); }
+
+private:
+  std::string pem_;
+};
+
+// A download of url into an older file that fails with the given code and a message holding
+// the given text, after reporting only that it was fetching, and leaves the older file as it
+// was with nothing beside it.
+void expect_refused (const std::string &url, guint code, const char *message)
+{
+  SCOPED_TRACE (url);
+  Scratch scratch;
+  const auto path = scratch.path ("target");
+  put (path, "older copy");
+
+  Result r;
+  download (url, path, &r);
+  EXPECT_FALSE (r.ok);
+  ASSERT_NE (r.error, nullptr);
+  EXPECT_EQ (r.error->domain, http_domain ());
+  EXPECT_EQ (r.error->code, int (code)) << r.error->message;
+  EXPECT_NE (strstr (r.error->message, message), nullptr) << r.error->message;
+  EXPECT_EQ (r.progress, std::vector<std::string>{ "fetching " + url });
+  EXPECT_EQ (contents (path), "older copy");
+  EXPECT_TRUE (scratch.others ("target").empty ());
+}
+
+// A download of url into an older file that succeeds and stores want, with nothing beside it.
+void expect_stored (const std::string &url, const std::string &want)
+{
+  SCOPED_TRACE (url);
+  Scratch scratch;
+  const auto path = scratch.path ("target");
+  put (path, "older copy");
+  Result r;
+  download (url, path, &r);
+  EXPECT_TRUE (r.ok) << (r.error != nullptr ? r.error->message : "");
+  const auto stored = contents (path);
+  EXPECT_TRUE (stored == want) << stored.size () << " bytes stored, " << want.size () << " served";
+  EXPECT_TRUE (scratch.others ("target").empty ());
+}
+
+constexpr const char *served_text = "[Debian bookworm]\ni one\ni two\n";
 } // namespace
 
 // Whatever went wrong before the body was in hand, the caller's older file must survive it.
@@ -314,23 +434,70 @@ TEST (HttpDownloadFile, FailedRequestKeepsTheOlderFile)
     { headers_cut.url (), SOUP_STATUS_MALFORMED, "" },
   };
   for (const auto &c : cases)
-    {
-      SCOPED_TRACE (c.url);
-      Scratch scratch;
-      const auto path = scratch.path ("target");
-      put (path, "older copy");
+    expect_refused (c.url, c.code, c.message);
+}
 
-      Result r;
-      download (c.url, path, &r);
-      EXPECT_FALSE (r.ok);
-      ASSERT_NE (r.error, nullptr);
-      EXPECT_EQ (r.error->domain, http_domain ());
-      EXPECT_EQ (r.error->code, int (c.code)) << r.error->message;
-      EXPECT_NE (strstr (r.error->message, c.message), nullptr) << r.error->message;
-      EXPECT_EQ (r.progress, std::vector<std::string>{ "fetching " + c.url });
-      EXPECT_EQ (contents (path), "older copy");
-      EXPECT_TRUE (scratch.others ("target").empty ());
-    }
+// Answers that are not the whole file as the server has it, from the bundled server's hostile
+// modes; none may replace the older file.
+TEST (HttpDownloadFile, RefusesWhatIsNotTheWholeFile)
+{
+  RawServer not_modified ("HTTP/1.1 304 Not Modified\r\nContent-Length: 100\r\n\r\n");
+  expect_refused (not_modified.url (), SOUP_STATUS_NOT_MODIFIED, "Not Modified"); // no body awaited
+
+  const struct
+  {
+    const char *mode;
+    guint code;
+    const char *message;
+  } cases[] = {
+    { "chunked-cut", SOUP_STATUS_IO_ERROR, "" }, // no zero-length chunk: its end is not known
+    { "gzip-cut", SOUP_STATUS_NOT_ACCEPTABLE, "gzip" },
+    { "gzip-bomb", SOUP_STATUS_NOT_ACCEPTABLE, "gzip" }, // 64 KiB that would make 64 MiB
+    { "two-lengths", SOUP_STATUS_MALFORMED, "Content-Length" },
+    { "negative-length", SOUP_STATUS_MALFORMED, "-5" },
+    { "partial", SOUP_STATUS_PARTIAL_CONTENT, "Partial" },
+  };
+  for (const auto &c : cases)
+    expect_refused (ConfigServer (c.mode, served_text).url (), c.code, c.message);
+}
+
+// Every framing that shows where the body ends is taken as it is.
+TEST (HttpDownloadFile, TakesEveryBodyWhoseEndIsKnown)
+{
+  const struct
+  {
+    const char *mode;
+    std::string want;
+  } cases[] = {
+    { "normal", served_text },
+    { "until-close", served_text }, // no length: the end of the connection ends it
+    { "no-content", "" },           // a 204 has no body, whatever its length says
+    { "hop", served_text },
+  };
+  for (const auto &c : cases)
+    expect_stored (ConfigServer (c.mode, served_text).url (), c.want);
+}
+
+// Over TLS, nobody on the path may have a say: not by a redirect to cleartext, nor by closing
+// the connection under TLS. Redirects that stay on https are followed.
+TEST (HttpDownloadFile, KeepsToTheTrustOfHttps)
+{
+  if (!g_tls_backend_supports_tls (g_tls_backend_get_default ()))
+    GTEST_SKIP () << "no TLS backend (glib-networking)";
+  Scratch keys;
+  TrustingSelfSigned trust (keys);
+  g_autoptr (GTlsCertificate) certificate
+      = g_tls_certificate_new_from_pem (self_signed_pem, -1, nullptr);
+  LocalServer https (certificate);
+  LocalServer http;
+
+  expect_stored (https.url ("/to/" + https.url ("/big")), big_body ());
+  // The message names the refused URL.
+  expect_refused (https.url ("/to/" + http.url ("/big")), SOUP_STATUS_FOUND,
+                  ("from https to " + http.url ("/big")).c_str ());
+  expect_refused (ConfigServer ("tls-cut", served_text, trust.pem ()).url (),
+                  SOUP_STATUS_SSL_FAILED, "");
+  expect_stored (ConfigServer ("until-close", served_text, trust.pem ()).url (), served_text);
 }
 
 TEST (HttpDownloadFile, RefusesAnUntrustedCertificate)
@@ -511,4 +678,106 @@ TEST (HttpDownloadFile, FailedCloseIsAFailure)
   EXPECT_NE (error, nullptr);
   EXPECT_TRUE (g_file_test (path.c_str (), G_FILE_TEST_IS_DIR));
   EXPECT_TRUE (scratch.others ("target").empty ()); // no temporary file left
+}
+
+// A staging file left by a killed run is removed; one that a live run holds locked is not, nor
+// anything that merely looks like one.
+TEST (HttpDownloadFile, RemovesOnlyAbandonedStagingFiles)
+{
+  LocalServer server;
+  Scratch scratch;
+  const char *const kept[] = {
+    ".target.kiv-part-Live01",  // locked below, as its writer would
+    "target.kiv-part-AbCdEf",   // not hidden
+    ".target.kiv-part-AbCdEfG", // seven random characters
+    ".goutputstream-AbCdEf",
+  };
+  for (const char *name : kept)
+    put (scratch.path (name), "kept");
+  put (scratch.path (".target.kiv-part-AbCdEf"), "abandoned");
+  put (scratch.path (".other.kiv-part-123456"), "abandoned by another download");
+  const int live = open (scratch.path (kept[0]).c_str (), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ (flock (live, LOCK_EX), 0);
+
+  Result r;
+  download (server.url ("/big"), scratch.path ("target"), &r);
+  close (live);
+  EXPECT_TRUE (r.ok);
+  auto left = scratch.others ("target");
+  std::sort (left.begin (), left.end ());
+  std::vector<std::string> want (std::begin (kept), std::end (kept));
+  std::sort (want.begin (), want.end ());
+  EXPECT_EQ (left, want);
+}
+
+// Another download to the same file while this one is writing: each puts a whole body in place,
+// and the one that finishes last wins.
+TEST (HttpDownloadFile, TwoDownloadsToOneFileBothSucceed)
+{
+  LocalServer server;
+  Scratch scratch;
+  struct Second
+  {
+    std::string url, path;
+    bool started = false, ok = false;
+  } second{ server.url ("/empty"), scratch.path ("target") };
+  auto on_progress = [] (const char *message, gpointer data) {
+    auto *s = static_cast<Second *> (data);
+    if (!s->started && g_str_has_prefix (message, "fetched "))
+      {
+        s->started = true;
+        s->ok = http_download_file (s->url.c_str (), s->path.c_str (), nullptr, nullptr, nullptr);
+      }
+  };
+  EXPECT_TRUE (http_download_file (server.url ("/big").c_str (), second.path.c_str (), on_progress,
+                                   &second, nullptr));
+  EXPECT_TRUE (second.ok);
+  EXPECT_TRUE (contents (second.path) == big_body ());
+  EXPECT_TRUE (scratch.others ("target").empty ());
+}
+
+// The body is private while it is written; once in place it has the permission bits of the file
+// it replaced, or those the umask gives a new file.
+TEST (HttpDownloadFile, KeepsThePermissionBitsOfTheFileItReplaces)
+{
+  LocalServer server;
+  const struct
+  {
+    int older_mode; // -1: no older file
+    mode_t umask;
+    unsigned want;
+  } cases[] = { { 0604, 022, 0604 }, { 0640, 077, 0640 }, { -1, 022, 0644 }, { -1, 027, 0640 } };
+  for (const auto &c : cases)
+    {
+      SCOPED_TRACE (c.older_mode);
+      Scratch scratch;
+      const auto path = scratch.path ("target");
+      if (c.older_mode >= 0)
+        {
+          put (path, "older copy");
+          g_chmod (path.c_str (), c.older_mode);
+        }
+      // While the body is written, the only other file in the folder is the staging file.
+      struct Watch
+      {
+        const Scratch &scratch;
+        std::vector<unsigned> modes;
+      } watch{ scratch, {} };
+      auto on_progress = [] (const char *, gpointer data) {
+        auto *w = static_cast<Watch *> (data);
+        struct stat st;
+        for (const auto &name : w->scratch.others ("target"))
+          if (stat (w->scratch.path (name.c_str ()).c_str (), &st) == 0)
+            w->modes.push_back (st.st_mode & 07777);
+      };
+      const mode_t saved = umask (c.umask);
+      EXPECT_TRUE (http_download_file (server.url ("/big").c_str (), path.c_str (), on_progress,
+                                       &watch, nullptr));
+      umask (saved);
+      struct stat st;
+      ASSERT_EQ (stat (path.c_str (), &st), 0);
+      EXPECT_EQ (st.st_mode & 07777, c.want);
+      EXPECT_FALSE (watch.modes.empty ());
+      EXPECT_EQ (watch.modes, std::vector<unsigned> (watch.modes.size (), 0600u));
+    }
 }

@@ -1,0 +1,144 @@
+// Which answers a download accepts. Nothing here knows the HTTP library: the transport hands over
+// what the answer said, and these rules decide.
+#include <charconv>
+
+#include "net-private.h"
+
+namespace
+{
+constexpr guint status_no_content = 204;
+constexpr guint status_partial_content = 206;
+constexpr guint status_not_modified = 304;
+constexpr guint status_use_proxy = 305;
+constexpr guint status_not_acceptable = 406;
+
+std::string_view trim_blanks (std::string_view text)
+{
+  const auto first = text.find_first_not_of (" \t");
+  if (first == std::string_view::npos)
+    return {};
+  return text.substr (first, text.find_last_not_of (" \t") - first + 1);
+}
+
+// Calls visit with each element of a header's list of values, blanks trimmed; stops when it
+// returns false.
+template <typename Visit> bool each_element (std::string_view values, Visit visit)
+{
+  while (true)
+    {
+      const auto comma = values.find (',');
+      if (!visit (trim_blanks (values.substr (0, comma))))
+        return false;
+      if (comma == std::string_view::npos)
+        return true;
+      values.remove_prefix (comma + 1);
+    }
+}
+
+// A Content-Length given more than once must give the same number each time; a sign, a blank or
+// anything else makes the length unknown, and so the body's end.
+bool parse_content_length (std::string_view values, goffset *out_length)
+{
+  bool seen = false;
+  return each_element (values, [&] (std::string_view element) {
+    gint64 length = -1;
+    const auto end = element.data () + element.size ();
+    const auto [stop, failure] = std::from_chars (element.data (), end, length);
+    if (element.empty () || element[0] == '-' || failure != std::errc () || stop != end
+        || (seen && length != *out_length))
+      return false;
+    *out_length = length;
+    seen = true;
+    return true;
+  });
+}
+
+bool is_identity (std::string_view codings)
+{
+  return each_element (codings, [] (std::string_view coding) {
+    return coding.empty ()
+           || (coding.size () == 8 && g_ascii_strncasecmp (coding.data (), "identity", 8) == 0);
+  });
+}
+
+// The statuses the HTTP library follows when they come with a Location.
+bool is_followed_redirect (guint status)
+{
+  return status >= 300 && status <= 399 && status != status_not_modified
+         && status != status_use_proxy;
+}
+
+// Anyone on the path can write a cleartext answer, so a file asked for over https must never
+// come from http, wherever a server sends the request.
+gboolean check_redirect (const char *url, const char *location, guint status, GError **error)
+{
+  if (g_strcmp0 (g_uri_peek_scheme (url), "https") != 0)
+    return TRUE;
+  g_autofree char *trimmed = g_strstrip (g_strdup (location));
+  g_autofree char *target
+      = g_uri_resolve_relative (url, trimmed, G_URI_FLAGS_PARSE_RELAXED, nullptr);
+  const char *refused = target != nullptr ? target : trimmed;
+  if (g_strcmp0 (g_uri_peek_scheme (refused), "http") != 0)
+    return TRUE;
+  g_set_error (error, KIV_HTTP_ERROR, int (status), "Refused the redirect from https to %s",
+               refused);
+  return FALSE;
+}
+} // namespace
+
+gboolean check_answer_head (const char *url, const AnswerHead &head, GError **error)
+{
+  if (is_followed_redirect (head.status) && head.location != nullptr)
+    return check_redirect (url, head.location, head.status, error);
+  // A 204 has no body, whatever its head says; other statuses fail in check_answer.
+  if (head.status < 200 || head.status > 299 || head.status == status_no_content)
+    return TRUE;
+
+  if (head.status == status_partial_content)
+    {
+      g_set_error_literal (error, KIV_HTTP_ERROR, int (head.status),
+                           "Partial Content answer to a request for the whole file");
+      return FALSE;
+    }
+  if (head.content_encoding != nullptr && !is_identity (head.content_encoding))
+    {
+      g_set_error (error, KIV_HTTP_ERROR, int (status_not_acceptable),
+                   "Refused an answer in content coding '%s': the file itself was asked for",
+                   head.content_encoding);
+      return FALSE;
+    }
+  goffset length = 0;
+  if (head.content_length != nullptr && !parse_content_length (head.content_length, &length))
+    {
+      g_set_error (error, KIV_HTTP_ERROR, http_error_malformed,
+                   "Refused an answer with Content-Length '%s'", head.content_length);
+      return FALSE;
+    }
+  return TRUE;
+}
+
+gboolean check_answer (const AnswerHead &head, const char *reason, goffset body_length,
+                       GError **error)
+{
+  if (head.status < 200 || head.status > 299)
+    {
+      g_set_error_literal (error, KIV_HTTP_ERROR, int (head.status), reason);
+      return FALSE;
+    }
+  if (head.status == status_no_content || head.content_length == nullptr)
+    return TRUE;
+  goffset announced = 0;
+  parse_content_length (head.content_length, &announced); // a valid number: the head passed
+  if (body_length == announced)
+    return TRUE;
+
+  if (body_length < announced)
+    g_set_error (error, KIV_HTTP_ERROR, http_error_io,
+                 "Body cut short: %" G_GINT64_FORMAT " of %" G_GINT64_FORMAT " bytes received",
+                 gint64 (body_length), gint64 (announced));
+  else
+    g_set_error (error, KIV_HTTP_ERROR, http_error_malformed,
+                 "Body longer than announced: %" G_GINT64_FORMAT " of %" G_GINT64_FORMAT " bytes",
+                 gint64 (body_length), gint64 (announced));
+  return FALSE;
+}

@@ -1,0 +1,106 @@
+// net-private.h: the pieces behind http_download_file, shared by net/, config/ and their tests,
+// never installed. A download is three separable steps: the transport fetches an answer and
+// vouches that its body is whole, the checks say which answers are acceptable, and a staged file
+// takes the body and puts it in place only when told to.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include <glib.h>
+
+#include "net.h"
+
+// Every download failure that is not the file system's is in the KIV_HTTP_ERROR domain. Its codes
+// are HTTP statuses and these two, libsoup 2.4's transport statuses of the same meaning.
+constexpr int http_error_io = 7;        // SOUP_STATUS_IO_ERROR: the body's end was not seen
+constexpr int http_error_malformed = 8; // SOUP_STATUS_MALFORMED: no request, or a broken answer
+
+// A new file being written in the directory of its destination, private (0600) until it is
+// committed. Until then the destination is untouched; dropping the object discards the file.
+class StagedFile
+{
+public:
+  // Makes the staging file beside destination, after removing the staging files that killed
+  // runs left in that directory. Returns nullptr with a G_IO_ERROR when it cannot be made.
+  static std::unique_ptr<StagedFile> create (const char *destination, GError **error);
+
+  ~StagedFile ();
+  StagedFile (const StagedFile &) = delete;
+  StagedFile &operator= (const StagedFile &) = delete;
+
+  // The staging file, for reading what was written before it is committed.
+  const char *path () const { return path_; }
+
+  gboolean write (std::string_view data, GError **error);
+
+  // Flushes the file to the disk, gives it the permission bits of the file it replaces (or those
+  // of a new file) and renames it over the destination. On failure the file is discarded and the
+  // destination left as it was.
+  gboolean commit (GError **error);
+
+private:
+  StagedFile (char *path, char *destination, int fd);
+  void discard ();
+
+  char *path_;
+  char *destination_;
+  int fd_; // open and locked until the file is committed or discarded
+};
+
+// The head of an answer as it arrived. Each header holds all its values in the order they came,
+// joined by ", " (as libsoup lists them), or is NULL when absent.
+struct AnswerHead
+{
+  guint status;
+  const char *content_length;
+  const char *content_encoding;
+  const char *location;
+};
+
+// Judges the head of an answer to a plain GET of url, before its body is read. Refuses a redirect
+// from https to http, a partial answer, a content coding other than identity, and a
+// Content-Length that is not one non-negative number. Returns FALSE with an "HTTP" error then.
+gboolean check_answer_head (const char *url, const AnswerHead &head, GError **error);
+
+// Judges an answer whose transfer has ended and whose head passed check_answer_head: a status
+// outside 200 to 299 is an error with the status as code and reason as message; a body shorter than
+// its Content-Length is cut short. A 204 is judged without looking for a body.
+gboolean check_answer (const AnswerHead &head, const char *reason, goffset body_length,
+                       GError **error);
+
+// The HTTP library's side of a download. Only this part knows the library; what it must
+// guarantee is that an answer reaches the caller only when its body's end was seen, as its
+// Content-Length or the end of the connection (TLS closed as TLS says), and never decoded.
+// One transport keeps its connections for several downloads.
+struct HttpTransport;
+struct HttpTransportFree
+{
+  void operator() (HttpTransport *transport) const;
+};
+using HttpTransportPtr = std::unique_ptr<HttpTransport, HttpTransportFree>;
+
+HttpTransportPtr http_transport_new (void);
+
+// A successful answer whose body is whole, received into memory.
+struct HttpAnswer;
+struct HttpAnswerFree
+{
+  void operator() (HttpAnswer *answer) const;
+};
+using HttpAnswerPtr = std::unique_ptr<HttpAnswer, HttpAnswerFree>;
+
+// Sends a GET for url and waits for the whole answer. Returns nullptr with an "HTTP" error unless
+// the answer passed check_answer_head and check_answer.
+HttpAnswerPtr http_transport_get (HttpTransport *transport, const char *url, GError **error);
+
+// Calls visit with each piece of the body in the order it arrived, until one call returns
+// false; returns false then.
+using BodyVisitor = gboolean (*) (std::string_view piece, gpointer data);
+bool http_answer_visit_body (const HttpAnswer *answer, BodyVisitor visit, gpointer data);
+
+// Downloads url into a new staging file beside path, reporting progress as http_download_file
+// does; the caller commits the file or drops it. Returns nullptr with error set on failure.
+std::unique_ptr<StagedFile> download_staged (HttpTransport *transport, const char *url,
+                                             const char *path, ProgressFunc progress,
+                                             gpointer user_data, GError **error);

@@ -1,0 +1,173 @@
+// Files that must never be half-written: a download is written to a staging file in the
+// destination's directory, so that one rename puts the whole of it in place.
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gio/gio.h>
+#include <glib/gstdio.h>
+
+#include "net-private.h"
+
+namespace
+{
+// Staging files are named ".<destination's name>.kiv-part-XXXXXX", hidden like the configuration
+// file. A writer locks its file from creation until it is renamed or removed, so a file of this
+// form whose lock can be taken belongs to a run that was killed.
+constexpr std::string_view staging_marker = ".kiv-part-";
+constexpr std::size_t random_length = 6;
+// Keeps the staging name within NAME_MAX however long the destination's name is.
+constexpr int longest_name_kept = 200;
+
+gboolean fail_with_errno (GError **error, int saved_errno, const char *what, const char *path)
+{
+  g_set_error (error, G_IO_ERROR, g_io_error_from_errno (saved_errno), "%s %s: %s", what, path,
+               g_strerror (saved_errno));
+  return FALSE;
+}
+
+bool is_staging_name (std::string_view name)
+{
+  const auto tail = staging_marker.size () + random_length;
+  return name.size () > tail && name[0] == '.'
+         && name.substr (name.size () - tail, staging_marker.size ()) == staging_marker;
+}
+
+// Removes the file only if its lock can be taken and the name still leads to the file locked: a
+// writer that made its file a moment ago but has not locked it yet finds it unlinked and makes
+// another.
+void remove_if_abandoned (const char *dir, const char *name)
+{
+  g_autofree char *path = g_build_filename (dir, name, nullptr);
+  const int fd = open (path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0)
+    return;
+  struct stat locked, named;
+  if (flock (fd, LOCK_EX | LOCK_NB) == 0 && fstat (fd, &locked) == 0 && lstat (path, &named) == 0
+      && S_ISREG (locked.st_mode) && locked.st_dev == named.st_dev && locked.st_ino == named.st_ino)
+    g_unlink (path);
+  close (fd);
+}
+
+void remove_abandoned_files (const char *dir)
+{
+  g_autoptr (GDir) listing = g_dir_open (dir, 0, nullptr);
+  if (listing == nullptr)
+    return;
+  while (const char *name = g_dir_read_name (listing))
+    if (is_staging_name (name))
+      remove_if_abandoned (dir, name);
+}
+
+void lock (int fd)
+{
+  while (flock (fd, LOCK_EX) != 0 && errno == EINTR)
+    ;
+}
+
+// The permission bits a newly created file gets: 0666 less the umask. The kernel reports the
+// umask in /proc; asking umask() itself would change it for every thread for a moment.
+unsigned fresh_file_mode ()
+{
+  g_autofree char *status = nullptr;
+  if (!g_file_get_contents ("/proc/self/status", &status, nullptr, nullptr))
+    return 0600;
+  const char *line = strstr (status, "\nUmask:");
+  if (line == nullptr)
+    return 0600;
+  std::string_view value (line + strlen ("\nUmask:"));
+  value.remove_prefix (std::min (value.find_first_not_of (" \t"), value.size ()));
+  unsigned mask = 0;
+  if (std::from_chars (value.data (), value.data () + value.size (), mask, 8).ec != std::errc ())
+    return 0600;
+  return 0666 & ~mask;
+}
+} // namespace
+
+StagedFile::StagedFile (char *path, char *destination, int fd)
+    : path_ (path), destination_ (destination), fd_ (fd)
+{
+}
+
+StagedFile::~StagedFile ()
+{
+  discard ();
+  g_free (path_);
+  g_free (destination_);
+}
+
+std::unique_ptr<StagedFile> StagedFile::create (const char *destination, GError **error)
+{
+  g_autofree char *dir = g_path_get_dirname (destination);
+  g_autofree char *name = g_path_get_basename (destination);
+  remove_abandoned_files (dir);
+
+  for (int attempt = 0; attempt < 10; attempt++)
+    {
+      g_autofree char *path = g_strdup_printf (
+          "%s/%s%.*s%.*sXXXXXX", dir, name[0] == '.' ? "" : ".", longest_name_kept, name,
+          int (staging_marker.size ()), staging_marker.data ());
+      const int fd = g_mkstemp_full (path, O_RDWR | O_CLOEXEC, 0600);
+      if (fd < 0)
+        {
+          fail_with_errno (error, errno, "Cannot create a file beside", destination);
+          return nullptr;
+        }
+      lock (fd);
+      struct stat created;
+      if (fstat (fd, &created) == 0 && created.st_nlink > 0)
+        return std::unique_ptr<StagedFile> (
+            new StagedFile (g_steal_pointer (&path), g_strdup (destination), fd));
+      close (fd); // another run took it for abandoned before the lock was on
+    }
+  g_set_error (error, G_IO_ERROR, G_IO_ERROR_BUSY, "Cannot keep a file beside %s", destination);
+  return nullptr;
+}
+
+gboolean StagedFile::write (std::string_view data, GError **error)
+{
+  while (!data.empty ())
+    {
+      const ssize_t written = ::write (fd_, data.data (), data.size ());
+      if (written < 0 && errno == EINTR)
+        continue;
+      if (written < 0)
+        return fail_with_errno (error, errno, "Cannot write", path_);
+      data.remove_prefix (std::size_t (written));
+    }
+  return TRUE;
+}
+
+gboolean StagedFile::commit (GError **error)
+{
+  struct stat old;
+  const unsigned mode = lstat (destination_, &old) == 0 && S_ISREG (old.st_mode)
+                            ? unsigned (old.st_mode) & 07777
+                            : fresh_file_mode ();
+  if (fchmod (fd_, mode) != 0 || fsync (fd_) != 0 || rename (path_, destination_) != 0)
+    {
+      const int saved_errno = errno;
+      discard ();
+      return fail_with_errno (error, saved_errno, "Cannot put the download in place at",
+                              destination_);
+    }
+  // The name is gone with the rename, so the lock can go too.
+  close (fd_);
+  fd_ = -1;
+  return TRUE;
+}
+
+void StagedFile::discard ()
+{
+  if (fd_ < 0)
+    return;
+  g_unlink (path_); // while still locked, so no other run can mistake the file for its own
+  close (fd_);
+  fd_ = -1;
+}
