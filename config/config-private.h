@@ -98,3 +98,15 @@ bool keyring_is_armoured (std::string_view text);
 // when there is none, or one is malformed: a character outside base64, a missing end line, or a
 // checksum that does not match.
 bool dearmor_keyring (std::string_view text, std::string *out_packets);
+
+// What get_configuration reports when the configuration cannot be downloaded or saved: the
+// configuration URL and the error's message to progress (when given), and a warning.
+void report_download_failure (ProgressFunc progress, gpointer user_data, const GError *error);
+
+// Downloads url into a staging file beside path and its detached signature (url + ".sig") beside
+// path + ".sig", and puts both in place only when gpgv finds the signature good by a key in
+// keyring and no older than the signature kept at path + ".sig". Returns the checked text, to
+// be freed with g_free, or NULL once the failure has been reported (to progress, when given, and
+// as a warning); the files at path and path + ".sig" are then left as they were.
+char *fetch_signed_configuration (const char *url, const char *path, const char *keyring,
+                                  ProgressFunc progress, gpointer user_data);
