@@ -192,10 +192,11 @@ void apply_kernel_range (Configuration *config, std::string_view line, const Hos
   while (!line.empty () && line[0] == 'k')
     {
       KernelRange range;
-      if (!find_kernel_range (instruction_value (line), is_nested, &range))
+      const auto value = instruction_value (line);
+      if (!find_kernel_range (value, is_nested, &range))
         {
           if (observer != nullptr)
-            observer->kernel_range_unmatched (instruction_value (line));
+            observer->kernel_range_unmatched (value);
           return;
         }
       const bool applies = is_running_kernel_in (range, kernel_release);
@@ -262,14 +263,6 @@ constexpr auto instruction_for_byte = [] {
   return by_byte;
 }();
 
-void append (Configuration *config, GPtrArray *Configuration::*list, std::string_view value,
-             ParseObserver *observer)
-{
-  g_ptr_array_add (config->*list, copy_text (value));
-  if (observer != nullptr)
-    observer->appended (list, value);
-}
-
 } // namespace
 
 Configuration *new_configuration (void)
@@ -311,23 +304,26 @@ bool parse_instruction (Configuration *config, std::string_view line, const Host
 
   const Instruction &instruction = instruction_for_byte[guchar (line[0])];
   GPtrArray *list = instruction.list != nullptr ? config->*instruction.list : nullptr;
+  std::string_view value;
   switch (instruction.action)
     {
     case Action::append_error:
       if (list == nullptr)
-        config->*instruction.list = g_ptr_array_new_with_free_func (g_free);
-      append (config, instruction.list, instruction_value (line), observer);
-      return true;
+        list = config->*instruction.list = g_ptr_array_new_with_free_func (g_free);
+      value = instruction_value (line);
+      break;
 
     case Action::append_trimmed:
-      if (list != nullptr)
-        append (config, instruction.list, kiv_trim (instruction_value (line)), observer);
-      return true;
+      if (list == nullptr)
+        return true;
+      value = kiv_trim (instruction_value (line));
+      break;
 
     case Action::append_filtered:
-      if (list != nullptr && is_kept_by_architecture (line, host, observer))
-        append (config, instruction.list, kiv_trim (instruction_value (line)), observer);
-      return true;
+      if (list == nullptr || !is_kept_by_architecture (line, host, observer))
+        return true;
+      value = kiv_trim (instruction_value (line));
+      break;
 
     case Action::kernel_range:
       apply_kernel_range (config, line, host, observer);
@@ -340,9 +336,13 @@ bool parse_instruction (Configuration *config, std::string_view line, const Host
       return true;
 
     case Action::unrecognised:
-      break;
+      warn_unrecognised (line, observer);
+      return true;
     }
-  warn_unrecognised (line, observer);
+
+  g_ptr_array_add (list, copy_text (value));
+  if (observer != nullptr)
+    observer->appended (instruction.list, value);
   return true;
 }
 
