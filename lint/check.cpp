@@ -1,7 +1,6 @@
 #include "check.h"
 
 #include <algorithm>
-#include <map>
 
 #include <glib.h>
 
@@ -54,11 +53,6 @@ std::string escaped (std::string_view text)
   return out;
 }
 
-std::string number (std::size_t n)
-{
-  return std::to_string (n);
-}
-
 const char *list_name (GPtrArray *Configuration::*member)
 {
   for (const auto &list : configuration_lists)
@@ -103,7 +97,7 @@ public:
     for (const auto line : carriage_returns_)
       report (line, Severity::warning,
               "line holds only a carriage return, which does not end section " + config_id_
-                  + (last_read > line ? "; it runs on to line " + number (last_read) : ""));
+                  + (last_read > line ? "; it runs on to line " + std::to_string (last_read) : ""));
     if (!has_instruction_)
       report (header_line_, Severity::warning, "section " + config_id_ + " has no instruction");
   }
@@ -229,9 +223,8 @@ std::vector<Diagnostic> check_configuration (std::string_view bytes)
   const auto headers = section_headers (text);
   report_unread (lines, 0, "no section header comes before it", out);
 
-  // Each config-id's section is walked once, as a machine with that config-id would walk it;
-  // the line the walk selects is the header that wins.
-  std::map<std::string_view, std::size_t> selected;
+  // Each header's section is walked as a machine with its config-id walks it. Where the walk
+  // selects an earlier line, that section is the one read, and this one never is.
   for (const auto &header : headers)
     {
       if (header.config_id.empty ())
@@ -240,23 +233,24 @@ std::vector<Diagnostic> check_configuration (std::string_view bytes)
                            "section header has no \"]\", so no config-id selects it" });
           continue;
         }
-      if (const auto earlier = selected.find (header.config_id); earlier != selected.end ())
+
+      std::vector<Diagnostic> found;
+      SectionChecker checker (header.config_id, found);
+      g_autoptr (Configuration) scratch = new_configuration ();
+      parse_section (scratch, text, header.config_id, check_host, &checker);
+      if (checker.header_line () != header.line)
         {
+          const auto winner = std::to_string (checker.header_line ());
           out.push_back ({ header.line, Severity::warning,
                            "section header " + escaped (header.config_id) + " repeats line "
-                               + number (earlier->second) + "; only the section at line "
-                               + number (earlier->second) + " is read" });
+                               + winner + "; only the section at line " + winner + " is read" });
           continue;
         }
-
-      g_autoptr (Configuration) scratch = new_configuration ();
-      SectionChecker checker (header.config_id, out);
-      parse_section (scratch, text, header.config_id, check_host, &checker);
-      selected[header.config_id] = checker.header_line ();
+      out.insert (out.end (), found.begin (), found.end ());
       if (checker.why_ended () == SectionEnd::empty_line)
         report_unread (lines, checker.end_line (),
                        "section " + escaped (header.config_id) + " ended at the empty line "
-                           + number (checker.end_line ()),
+                           + std::to_string (checker.end_line ()),
                        out);
     }
 

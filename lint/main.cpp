@@ -1,6 +1,5 @@
 // kiv-config-lint: checks an installer configuration file, or previews what a machine gets from
 // it, through the back end's own section walk, parser and dump.
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -159,11 +158,11 @@ int report (const char *name, const std::vector<Diagnostic> &diagnostics, const 
   return has_errors || (options.strict && !diagnostics.empty ()) ? status_errors : status_clean;
 }
 
-// One section to preview: the config-id a machine has, and the header line shown before it.
-struct Preview
+// Remembers the header line the section walk selects.
+struct Selection final : ParseObserver
 {
-  std::string config_id;
-  std::string_view header;
+  std::size_t line = 0;
+  void section_selected (std::size_t line_number, std::string_view) override { line = line_number; }
 };
 
 void add_lists (JsonBuilder *builder, const Configuration *config)
@@ -192,55 +191,61 @@ int preview (std::string_view text, const Options &options)
   struct utsname uts = {};
   if (uname (&uts) != 0)
     return fail ("uname failed");
-  HostFacts host = host_facts (nullptr); // the kernel release the parser would use
+  // This machine unless the options describe another: uname's machine name, which the back end's
+  // distribution record holds too, and the kernel release the parser itself reads.
+  HostFacts host = host_facts (nullptr);
   host.machine = options.arch != nullptr ? options.arch : uts.machine;
   if (options.kernel != nullptr)
     host.kernel_release = options.kernel;
 
-  std::vector<Preview> previews;
-  if (options.all)
-    {
-      std::vector<std::string_view> seen;
-      for (const auto &header : section_headers (text))
-        if (!header.config_id.empty ()
-            && std::find (seen.begin (), seen.end (), header.config_id) == seen.end ())
-          {
-            seen.push_back (header.config_id);
-            previews.push_back ({ std::string (header.config_id), header.text });
-          }
-    }
-  else if (options.config_id != nullptr)
-    previews.push_back ({ options.config_id, {} });
-  else
-    {
-      const DistroInformation *distro = get_distro_information ();
-      if (distro == nullptr)
-        return fail ("this machine has no distribution information (neither lsb_release "
-                     "nor /etc/fedora-release): give --config-id");
-      g_autofree char *config_id = config_id_for (distro);
-      previews.push_back ({ config_id, {} });
-    }
-
   g_autoptr (JsonBuilder) builder = json_builder_new ();
   json_builder_begin_array (builder);
-  for (const auto &section : previews)
-    {
-      g_autoptr (Configuration) config = new_configuration ();
-      parse_section (config, text, section.config_id, host);
-      if (options.json)
-        {
+  const auto show
+      = [&] (std::string_view config_id, std::string_view header, const Configuration *config) {
+          if (!options.json)
+            {
+              if (options.all)
+                printf ("%.*s\n", int (header.size ()), header.data ());
+              dump_configuration (stdout, config);
+              return;
+            }
           json_builder_begin_object (builder);
           json_builder_set_member_name (builder, "config-id");
-          add_string (builder, section.config_id);
+          add_string (builder, config_id);
           json_builder_set_member_name (builder, "lists");
           add_lists (builder, config);
           json_builder_end_object (builder);
-          continue;
+        };
+
+  if (options.all)
+    {
+      // A header whose config-id selects an earlier line is read by no machine.
+      for (const auto &header : section_headers (text))
+        {
+          if (header.config_id.empty ())
+            continue;
+          g_autoptr (Configuration) config = new_configuration ();
+          Selection selection;
+          parse_section (config, text, header.config_id, host, &selection);
+          if (selection.line == header.line)
+            show (header.config_id, header.text, config);
         }
-      if (options.all)
-        printf ("%.*s\n", int (section.header.size ()), section.header.data ());
-      dump_configuration (stdout, config);
     }
+  else
+    {
+      g_autofree char *config_id = nullptr;
+      if (options.config_id != nullptr)
+        config_id = g_strdup (options.config_id);
+      else if (const DistroInformation *distro = get_distro_information ())
+        config_id = config_id_for (distro);
+      else
+        return fail ("this machine has no distribution information (neither lsb_release "
+                     "nor /etc/fedora-release): give --config-id");
+      g_autoptr (Configuration) config = new_configuration ();
+      parse_section (config, text, config_id, host);
+      show (config_id, {}, config);
+    }
+
   json_builder_end_array (builder);
   if (options.json)
     print_json (builder);
