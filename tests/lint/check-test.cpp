@@ -82,7 +82,8 @@ TEST (CheckConfiguration, FindsEachTrapAtItsLine)
   };
   for (const auto &c : cases)
     {
-      SCOPED_TRACE (g_strescape (c.file.c_str (), nullptr));
+      g_autofree char *file = g_strescape (c.file.c_str (), nullptr);
+      SCOPED_TRACE (file);
       EXPECT_EQ (check_configuration (c.file), c.want);
     }
 }
