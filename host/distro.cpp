@@ -5,6 +5,9 @@
 
 #include "host-private.h"
 
+// host.h shows introspection the kernel's identification as a block of six fields' bytes.
+static_assert (sizeof (struct utsname) == 6 * _UTSNAME_LENGTH);
+
 namespace
 {
 // Installers keep pointers into this record, so it is filled in place and never freed.
@@ -135,4 +138,16 @@ const DistroInformation *get_distro_information (void)
 
   distro_obtained = true;
   return &distro_info;
+}
+
+const char *distro_information_get_kernel_release (const DistroInformation *info)
+{
+  g_return_val_if_fail (info != nullptr, nullptr);
+  return info->uts.release;
+}
+
+const char *distro_information_get_machine (const DistroInformation *info)
+{
+  g_return_val_if_fail (info != nullptr, nullptr);
+  return info->uts.machine;
 }

@@ -58,23 +58,44 @@ std::size_t end_of_component_from (const char *component, std::size_t from, bool
   *out_all_digits = digits;
   return from;
 }
+
+constexpr std::size_t same_string = std::size_t (-1);
+
+// Where a and b first differ, or same_string when they are the same string to the end.
+std::size_t first_difference (const char *a, const char *b)
+{
+  std::size_t i = 0;
+  while (a[i] == b[i])
+    {
+      if (a[i] == '\0')
+        return same_string;
+      i++;
+    }
+  return i;
+}
 } // namespace
 
-// One pass over both strings, as installers call this in loops over many kernel releases:
-// matching bytes are stepped over together, and only where the two components differ is the
-// rest of them looked at, to choose between the numeric and the text rule.
+// One pass over both strings, as installers call this in loops over many kernel releases: the
+// bytes both share are stepped over together, separators included (equal bytes make equal
+// components), and only the component where the two first differ is looked at as a whole, to
+// choose between the numeric and the text rule.
 int compare_versions (const char *a, const char *b)
 {
-  // An empty string has no components, so it orders before any other.
-  if (*a == '\0' || *b == '\0')
+  std::size_t i = first_difference (a, b);
+  if (i == same_string)
+    return 0;
+  // An empty string has no components, so it orders before any other. Only the first byte can
+  // show that a string is empty: later, the end is the end of an empty last component.
+  if (i == 0 && (*a == '\0' || *b == '\0'))
     return int (*a != '\0') - int (*b != '\0');
 
   while (true)
     {
-      // a and b each start a component here.
-      std::size_t i = 0;
-      while (a[i] == b[i] && class_of (a[i]) != end_of_component)
-        i++;
+      // a and b each start a component at 0, agree before i and differ at i. Every component
+      // that ends before i is equal on both sides; the one holding i starts at `start`.
+      std::size_t start = i;
+      while (start > 0 && class_of (a[start - 1]) != end_of_component)
+        start--;
       const ByteClass a_class = class_of (a[i]);
       const ByteClass b_class = class_of (b[i]);
 
@@ -84,12 +105,12 @@ int compare_versions (const char *a, const char *b)
           // The components differ at i. Only all-digit components on both sides compare as
           // numbers, so a letter there or before decides by the text rule at once.
           bool a_digits = false, b_digits = false;
-          if (a_class != other && b_class != other && is_all_digits (a, i))
+          if (a_class != other && b_class != other && is_all_digits (a + start, i - start))
             {
               a_end = end_of_component_from (a, i, &a_digits);
               b_end = end_of_component_from (b, i, &b_digits);
             }
-          if (!a_digits || !b_digits || a_end == 0 || b_end == 0)
+          if (!a_digits || !b_digits || a_end == start || b_end == start)
             {
               // Byte-wise, an ended component reading as NUL.
               const int a_byte = a_class == end_of_component ? 0 : int (guchar (a[i]));
@@ -98,13 +119,14 @@ int compare_versions (const char *a, const char *b)
             }
           // Without leading zeros the longer number is larger, and at equal length the first
           // differing digit decides.
-          if (a[0] != '0' && b[0] != '0')
+          if (a[start] != '0' && b[start] != '0')
             {
               if (a_end != b_end)
                 return a_end < b_end ? -1 : 1;
               return guchar (a[i]) < guchar (b[i]) ? -1 : 1;
             }
-          const int order = compare_numbers ({ a, a_end }, { b, b_end });
+          const int order
+              = compare_numbers ({ a + start, a_end - start }, { b + start, b_end - start });
           if (order != 0)
             return order;
         }
@@ -114,5 +136,8 @@ int compare_versions (const char *a, const char *b)
         return int (a[a_end] != '\0') - int (b[b_end] != '\0');
       a += a_end + 1;
       b += b_end + 1;
+      i = first_difference (a, b);
+      if (i == same_string)
+        return 0;
     }
 }

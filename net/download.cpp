@@ -6,7 +6,8 @@
 
 namespace
 {
-G_DEFINE_QUARK (HTTP, http_error)
+// Failed requests are reported in the domain callers know as KIV_HTTP_ERROR.
+constexpr auto http_error_quark = kiv_http_error_quark;
 
 // libsoup would happily send an HTTP request for "ftp://host/" to port 21, or look up an empty
 // host name for "file:///"; neither is a request anyone asked for.

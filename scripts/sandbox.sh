@@ -3,6 +3,16 @@
 # host names, trusted authorities and release files can be changed without touching the machine.
 # $SANDBOX must name a scratch folder.
 
+# sandbox_unshare COMMAND...: runs COMMAND in new mount, network and PID namespaces with their own
+# /proc, as root inside (a user who is not root outside is mapped to it). Where namespaces cannot
+# be made, as in many package build chroots, it fails at once: `sandbox_unshare true` tells.
+sandbox_unshare ()
+{
+  local as_root=()
+  [ "$(id -u)" -eq 0 ] || as_root=(--map-root-user)
+  unshare "${as_root[@]}" --mount --net --pid --fork --mount-proc --propagation private "$@"
+}
+
 # sandbox_enter: mounts the copy of /etc, brings up loopback (the only network there is), and
 # makes $SANDBOX/home the home directory.
 sandbox_enter ()

@@ -9,8 +9,11 @@
 /* Referencing each declaration catches a header that only parses because nothing uses it. */
 static void *const public_functions[] = {
   (void *) get_distro_information,
+  (void *) distro_information_get_kernel_release,
+  (void *) distro_information_get_machine,
   (void *) compare_versions,
   (void *) architectures_are_equivalent,
+  (void *) kiv_http_error_quark,
   (void *) http_download_file,
   (void *) get_configuration,
 #ifdef KIV_HAVE_UI

@@ -7,7 +7,8 @@
 # runs them.
 # The configured layout comes from the environment, set by CMake: KIV_PREFIX, KIV_LIBDIR,
 # KIV_INCLUDEDIR, KIV_BINDIR, KIV_MANDIR, KIV_DATADIR, KIV_VERSION, KIV_SOVERSION,
-# KIV_CONFIG_URL, KIV_HAVE_UI, KIV_SOURCE_DIR, CMAKE, CC and KIV_CFLAGS.
+# KIV_CONFIG_URL, KIV_HAVE_UI, KIV_HAVE_GIR, KIV_HAVE_DOCS, KIV_DOCDIR, KIV_SOURCE_DIR, CMAKE, CC
+# and KIV_CFLAGS.
 set -euo pipefail
 # Output is read into variables before grep -q sees it: grep -q stops at the first match, and the
 # writer it leaves behind would die of SIGPIPE and fail the whole pipeline under pipefail.
@@ -18,7 +19,7 @@ status=0
 fail () { echo "FAIL: $*"; status=1; }
 
 # Absolute directories would send files outside the temporary prefix, into the real system.
-for dir in "$KIV_LIBDIR" "$KIV_INCLUDEDIR" "$KIV_BINDIR" "$KIV_MANDIR" "$KIV_DATADIR"; do
+for dir in "$KIV_LIBDIR" "$KIV_INCLUDEDIR" "$KIV_BINDIR" "$KIV_MANDIR" "$KIV_DATADIR" "$KIV_DOCDIR"; do
   case $dir in /*) echo "SKIP: $dir is absolute, so it cannot be installed to a test prefix"; exit 77 ;; esac
 done
 
@@ -46,10 +47,12 @@ for name in "${libraries[@]}"; do
   [ -f "$lib/pkgconfig/$name.pc" ] || fail "$name.pc is not installed"
 done
 
-# The back end exports its five public functions and nothing else: module-private helpers
-# must not become something an installer can link against.
+# The back end exports its public functions and nothing else: module-private helpers must not
+# become something an installer can link against. Debian's symbols file lists the same.
 exports=$(nm -D --defined-only "$lib/libkiv.so" | awk '$2 == "T" { print $3 }' | sort | tr '\n' ' ')
-expected="architectures_are_equivalent compare_versions get_configuration get_distro_information http_download_file "
+expected="architectures_are_equivalent compare_versions distro_information_get_kernel_release \
+distro_information_get_machine get_configuration get_distro_information http_download_file \
+kiv_http_error_quark "
 [ "$exports" = "$expected" ] || fail "libkiv.so exports functions: $exports"
 symbols=$(nm -DC --defined-only "$lib/libkiv.so")
 for private in arch_type parse_cfg_line debug_ptr_array new_configuration debug_configuration; do
@@ -75,6 +78,15 @@ page=$root/$KIV_MANDIR/man1/kiv-config-check.1
 [ -x "$root/$KIV_BINDIR/kiv-config-lint" ] || fail "kiv-config-lint is not installed"
 [ -f "$root/$KIV_MANDIR/man1/kiv-config-lint.1" ] || fail "kiv-config-lint(1) is not installed"
 [ -f "$root/$KIV_DATADIR/kiv/kiv.pot" ] || fail "kiv.pot is not installed"
+if [ "$KIV_HAVE_GIR" = ON ]; then
+  [ -f "$root/$KIV_DATADIR/gir-1.0/Kiv-0.1.gir" ] || fail "Kiv-0.1.gir is not installed"
+  [ -f "$lib/girepository-1.0/Kiv-0.1.typelib" ] || fail "Kiv-0.1.typelib is not installed"
+fi
+if [ "$KIV_HAVE_DOCS" = ON ]; then
+  for page in index.html overview.html func.get_configuration.html kiv.devhelp2; do
+    [ -f "$root/$KIV_DOCDIR/$page" ] || fail "the API reference has no $page"
+  done
+fi
 
 # Only the installed files and pkg-config: nothing may point back into the source or build tree.
 export PKG_CONFIG_PATH=$lib/pkgconfig
@@ -100,6 +112,24 @@ build_and_run ()
 
 build_and_run installed-api kiv
 [ "$KIV_HAVE_UI" = ON ] && build_and_run installed-ui kiv-ui
+
+# The public headers need GLib alone, so building an installer must not need the development
+# files of what the library uses inside: hide libsoup's and GIO's from pkg-config.
+only_public=$tmp/pkgconfig-without-private
+mkdir "$only_public"
+for dir in $(pkg-config --variable pc_path pkg-config | tr : ' '); do
+  for pc in "$dir"/*.pc; do
+    [ -e "$pc" ] && ln -s "$pc" "$only_public/" 2>/dev/null || true # the first one found wins
+  done
+done
+rm -f "$only_public/libsoup-2.4.pc" "$only_public/gio-2.0.pc"
+PKG_CONFIG_LIBDIR=$only_public:$lib/pkgconfig pkg-config --cflags --libs kiv >/dev/null \
+  || fail "kiv.pc needs development files that no public header needs"
+# ui.h includes a header of kiv's, so kiv-ui.pc must bring in kiv.
+if [ "$KIV_HAVE_UI" = ON ]; then
+  grep -qx kiv <<<"$(pkg-config --print-requires --print-requires-private kiv-ui | cut -d' ' -f1)" \
+    || fail "kiv-ui.pc does not require kiv"
+fi
 
 # --- Packaging: DESTDIR stages the files, and the package then puts them at the configured
 # prefix, so that is the prefix the pkg-config files must name.

@@ -2,6 +2,7 @@
  * libraries alone, found through pkg-config. It is C on purpose, since installers written in C
  * include the same headers. */
 #include <stdio.h>
+#include <string.h>
 
 #include <kiv/config.h>
 #include <kiv/host.h>
@@ -9,6 +10,10 @@
 
 /* Taking every function's address makes the link fail if the library stops exporting one. */
 const DistroInformation *(*const kiv_distro) (void) = get_distro_information;
+const char *(*const kiv_kernel_release) (const DistroInformation *)
+    = distro_information_get_kernel_release;
+const char *(*const kiv_machine) (const DistroInformation *) = distro_information_get_machine;
+GQuark (*const kiv_http_error) (void) = kiv_http_error_quark;
 int (*const kiv_compare) (const char *, const char *) = compare_versions;
 gboolean (*const kiv_equivalent) (const char *, const char *) = architectures_are_equivalent;
 gboolean (*const kiv_download) (const char *, const char *, ProgressFunc, gpointer, GError **)
@@ -34,6 +39,8 @@ int main (void)
 
   check (architectures_are_equivalent ("x86_64", "amd64"), "x86_64 and amd64 are one family");
   check (!architectures_are_equivalent ("x86_64", "i386"), "x86_64 and i386 are not");
+
+  check (strcmp (g_quark_to_string (KIV_HTTP_ERROR), "HTTP") == 0, "the HTTP domain is \"HTTP\"");
 
   /* The test machine has lsb_release (scripts/packages installs it). */
   const DistroInformation *info = get_distro_information ();

@@ -35,3 +35,15 @@ if [ "$messages" != 5 ]; then
   echo "FAIL: $pot has $messages msgid lines, the header and four messages expected"
   exit 1
 fi
+
+# Two builds of the same sources must install the same template, so its creation date is not the
+# build's clock: the date a package build names in SOURCE_DATE_EPOCH, or gettext's placeholder.
+if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+  date=$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M+0000')
+else
+  date='YEAR-MO-DA HO:MI+ZONE'
+fi
+if ! grep -qxF "\"POT-Creation-Date: $date\\n\"" "$pot"; then
+  echo "FAIL: $pot was created $(grep POT-Creation-Date "$pot"), not $date"
+  exit 1
+fi

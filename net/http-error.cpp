@@ -1,0 +1,3 @@
+#include "net.h"
+
+G_DEFINE_QUARK (HTTP, kiv_http_error)

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Programs that use the library as installers do, each retrieving a section from the
+# configuration server on loopback: a Python script through the typelib, and a C program with
+# functions of its own that share the library's names.
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+# A kernel range that holds on any kernel and one that never does, a line for this machine's own
+# architecture (dropped) and a plain one.
+export KIV_SECTION="[Debian bookworm]
+s deb https://repo.example.org/debian bookworm main
+k 0 999999 i in-range
+k 0 0.1 i below
+i own:$(uname -m)
+i kiv-tools
+"
+
+serve_section ()
+{
+  printf '%s' "$KIV_SECTION" > "$SANDBOX/cfg"
+  debian_bookworm
+  trust_test_ca
+  serve_config "$SANDBOX/cfg"
+}
+
+interposer ()
+{
+  serve_section
+  PATH="$SANDBOX/bin" "$KIV_INTERPOSER"
+}
+
+python_script ()
+{
+  serve_section
+  local python
+  python=$(command -v python3)
+  PATH="$SANDBOX/bin" GI_TYPELIB_PATH="$KIV_TYPELIB_DIR" LD_LIBRARY_PATH="$KIV_LIBRARY_DIR" \
+    "$python" "$KIV_PYTHON_TEST"
+}
+
+[ "${1:-}" = --definitions-only ] && return 0
+
+expect_run "a caller's same-named functions do not replace the library's" 0 \
+  "in-range${NL}kiv-tools${NL}calls to the caller's functions: 0${NL}" interposer
+
+if [ -n "${KIV_TYPELIB_DIR:-}" ]; then
+  check "Python through introspection" in_sandbox python_script
+else
+  echo "SKIP: Python through introspection (built without KIV_BUILD_GIR)"
+fi
+e2e_finish
