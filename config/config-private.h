@@ -136,7 +136,7 @@ public:
     return true;
   }
 
-  // The number of the line next handed out last, counted from 1.
+  // The number of the line handed out last, counted from 1.
   std::size_t number () const { return number_; }
 
 private:
