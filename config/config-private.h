@@ -2,6 +2,7 @@
 // never installed.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -47,18 +48,61 @@ Configuration *new_configuration (void);
 void free_configuration (Configuration *config);
 G_DEFINE_AUTOPTR_CLEANUP_FUNC (Configuration, free_configuration)
 
-// Parses one instruction line (without its newline) into config for the given host.
-// Returns false only for a line that starts a new section.
-bool parse_instruction (Configuration *config, std::string_view line, const HostFacts &host);
-
-// The same for this machine: the machine name and kernel release come from the system.
-gboolean parse_cfg_line (Configuration *config, const char *line);
-
 // The three groups of the kernel range pattern "([0-9.]+)\s+([0-9.]+)\s+(.*)".
 struct KernelRange
 {
   std::string_view low, high, nested;
 };
+
+// Why a section walk stopped.
+enum class SectionEnd
+{
+  empty_line,
+  next_section, // a line that starts another section
+  end_of_text,
+};
+
+// Told what the section walk and the instruction parser did with each line, by a caller that
+// wants to know why a record came out as it did (a checker, a previewer). The back end passes
+// none: each report sits behind a test of the pointer, so parsing without one costs nothing more.
+class ParseObserver
+{
+public:
+  virtual ~ParseObserver () = default;
+
+  // The section walk, with line numbers counted from 1. Each line handed to the parser is
+  // announced before it is parsed, the one that turns out to start the next section included;
+  // the parser's reports that follow belong to it. A section ends at line_number: the empty line,
+  // the line that starts the next section, or one past the last line of the text.
+  virtual void section_selected (std::size_t /* line_number */, std::string_view /* header */) {}
+  virtual void section_line (std::size_t /* line_number */, std::string_view /* line */) {}
+  virtual void section_ended (std::size_t /* line_number */, SectionEnd /* why */) {}
+
+  // The instruction parser. A kernel range's nested instruction, when the range applies, is
+  // parsed and reported as a line of its own.
+  virtual void appended (GPtrArray *Configuration::* /* list */, std::string_view /* value */) {}
+  // An install, INSTALL or upgrade line with a suffix, and whether the filter kept it.
+  virtual void architecture_suffix (std::string_view /* arch */, bool /* kept */) {}
+  // A kernel range that matched the pattern, and whether the kernel is in it.
+  virtual void kernel_range (const KernelRange & /* range */, bool /* applies */) {}
+  // A kernel range instruction whose text the pattern does not match: it never applies.
+  virtual void kernel_range_unmatched (std::string_view /* text */) {}
+  virtual void unrecognised (std::string_view /* line */) {}
+};
+
+// Parses one instruction line (without its newline) into config for the given host, telling
+// observer (which may be NULL) what it did. Returns false only for a line that starts a new
+// section.
+bool parse_instruction (Configuration *config, std::string_view line, const HostFacts &host,
+                        ParseObserver *observer = nullptr);
+
+// The same for this machine: the machine name and kernel release come from the system.
+gboolean parse_cfg_line (Configuration *config, const char *line);
+
+// What the parser does with a line without parsing it: starts a section, or is skipped as a
+// comment, a note or an empty line.
+bool starts_section (std::string_view line);
+bool is_comment (std::string_view line);
 
 // Finds the first match of the kernel range pattern in text, the one an unanchored GRegex search
 // finds, in time linear in the length of text. Text that is not valid UTF-8 never matches.
@@ -70,10 +114,47 @@ bool find_kernel_range (std::string_view text, bool text_is_nested, KernelRange 
 void debug_ptr_array (const char *label, GPtrArray *list);
 void debug_configuration (const Configuration *config);
 
+// The same dump of the whole record on any stream.
+void dump_configuration (FILE *out, const Configuration *config);
+
+// Hands out the lines of a configuration text one at a time without copying; each view points
+// into the text. A text that ends in a newline ends in an empty line.
+class Lines
+{
+public:
+  explicit Lines (std::string_view text) : rest_ (text), more_ (!text.empty ()) {}
+
+  bool next (std::string_view &out_line)
+  {
+    if (!more_)
+      return false;
+    const auto end = rest_.find ('\n');
+    out_line = rest_.substr (0, end);
+    more_ = end != std::string_view::npos;
+    if (more_)
+      rest_.remove_prefix (end + 1);
+    number_++;
+    return true;
+  }
+
+  // The number of the line handed out last, counted from 1.
+  std::size_t number () const { return number_; }
+
+private:
+  std::string_view rest_;
+  bool more_;
+  std::size_t number_ = 0;
+};
+
+// The config-id of the section for a machine described by distro (which may be NULL):
+// "[distributor codename]", an absent field written as "(null)". Free it with g_free.
+char *config_id_for (const DistroInformation *distro);
+
 // Finds the first line of text that begins with config_id and parses the lines after it into
-// config, up to an empty line, a line that starts another section, or the end of text.
+// config, up to an empty line, a line that starts another section, or the end of text, telling
+// observer (which may be NULL) what it did.
 void parse_section (Configuration *config, std::string_view text, std::string_view config_id,
-                    const HostFacts &host);
+                    const HostFacts &host, ParseObserver *observer = nullptr);
 
 // What gpgv's status lines (--status-fd) and exit status say about a detached signature.
 struct SignatureVerdict

@@ -9,15 +9,15 @@ namespace
 {
 // Standard error is unbuffered, so writing a list value by value costs a system call or two per
 // value: dumping a configuration of a million lines took seconds. A list line is gathered here
-// and written in large pieces instead; each list line is complete on standard error before
-// debug_ptr_array returns.
-class StderrWriter
+// and written in large pieces instead; each list line is complete on the stream before the
+// writer goes.
+class StreamWriter
 {
 public:
-  StderrWriter () = default;
-  StderrWriter (const StderrWriter &) = delete;
-  StderrWriter &operator= (const StderrWriter &) = delete;
-  ~StderrWriter () { flush (); }
+  explicit StreamWriter (FILE *out) : out_ (out) {}
+  StreamWriter (const StreamWriter &) = delete;
+  StreamWriter &operator= (const StreamWriter &) = delete;
+  ~StreamWriter () { flush (); }
 
   void add (std::string_view text)
   {
@@ -36,18 +36,18 @@ private:
   void flush ()
   {
     if (used_ > 0)
-      fwrite (buffer_, 1, used_, stderr);
+      fwrite (buffer_, 1, used_, out_);
     used_ = 0;
   }
 
+  FILE *out_;
   char buffer_[16384];
   std::size_t used_ = 0;
 };
-} // namespace
 
-void debug_ptr_array (const char *label, GPtrArray *list)
+void write_list (FILE *stream, const char *label, GPtrArray *list)
 {
-  StderrWriter out;
+  StreamWriter out (stream);
   out.add ("  ");
   out.add (label);
   if (list == nullptr)
@@ -64,13 +64,24 @@ void debug_ptr_array (const char *label, GPtrArray *list)
     }
   out.add ("]\n");
 }
+} // namespace
 
-void debug_configuration (const Configuration *config)
+void debug_ptr_array (const char *label, GPtrArray *list)
+{
+  write_list (stderr, label, list);
+}
+
+void dump_configuration (FILE *out, const Configuration *config)
 {
   g_return_if_fail (config != nullptr);
 
-  fputs ("{\n", stderr);
+  fputs ("{\n", out);
   for (const auto &list : configuration_lists)
-    debug_ptr_array (list.name, config->*list.member);
-  fputs ("}\n", stderr);
+    write_list (out, list.name, config->*list.member);
+  fputs ("}\n", out);
+}
+
+void debug_configuration (const Configuration *config)
+{
+  dump_configuration (stderr, config);
 }

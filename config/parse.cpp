@@ -54,19 +54,11 @@ std::string_view instruction_value (std::string_view line)
   return line.substr (start == std::string_view::npos ? line.size () : start);
 }
 
-void append (GPtrArray *list, std::string_view value)
-{
-  g_ptr_array_add (list, copy_text (value));
-}
-
 // Install and upgrade lines may end in a colon and an architecture name. It is the lines whose
 // name is equivalent to this machine's that are dropped; differing and unknown names pass.
 // Configuration files are written for that rule, so it must not be "corrected".
-bool is_kept_by_architecture (std::string_view line, const HostFacts &host)
+bool is_kept_on_machine (std::string_view line, std::size_t colon, const HostFacts &host)
 {
-  const auto colon = line.rfind (':');
-  if (colon == std::string_view::npos)
-    return true;
   const char *machine = host.machine;
   if (machine == nullptr && host.find_machine != nullptr)
     machine = host.find_machine ();
@@ -81,6 +73,17 @@ bool is_kept_by_architecture (std::string_view line, const HostFacts &host)
   g_log (nullptr, G_LOG_LEVEL_DEBUG, "Skipping foreign arch instruction %s on native %s", text,
          machine);
   return false;
+}
+
+bool is_kept_by_architecture (std::string_view line, const HostFacts &host, ParseObserver *observer)
+{
+  const auto colon = line.rfind (':');
+  if (colon == std::string_view::npos)
+    return true;
+  const bool kept = is_kept_on_machine (line, colon, host);
+  if (observer != nullptr)
+    observer->architecture_suffix (line.substr (colon + 1), kept);
+  return kept;
 }
 
 // Kernel ranges. An unanchored GRegex search of this pattern costs time quadratic in a long
@@ -181,24 +184,36 @@ bool is_running_kernel_in (const KernelRange &range, const char *kernel_release)
 // A kernel range may nest another, so the chain is followed in a loop: a hostile line of
 // thousands of ranges must not exhaust the stack. The innermost instruction's result is
 // ignored, so a nested "[" does not end the section.
-void apply_kernel_range (Configuration *config, std::string_view line, const HostFacts &host)
+void apply_kernel_range (Configuration *config, std::string_view line, const HostFacts &host,
+                         ParseObserver *observer)
 {
   const char *kernel_release = host.kernel_release != nullptr ? host.kernel_release : "";
   bool is_nested = false;
   while (!line.empty () && line[0] == 'k')
     {
       KernelRange range;
-      if (!find_kernel_range (instruction_value (line), is_nested, &range)
-          || !is_running_kernel_in (range, kernel_release))
+      const auto value = instruction_value (line);
+      if (!find_kernel_range (value, is_nested, &range))
+        {
+          if (observer != nullptr)
+            observer->kernel_range_unmatched (value);
+          return;
+        }
+      const bool applies = is_running_kernel_in (range, kernel_release);
+      if (observer != nullptr)
+        observer->kernel_range (range, applies);
+      if (!applies)
         return;
       line = range.nested;
       is_nested = true;
     }
-  parse_instruction (config, line, host);
+  parse_instruction (config, line, host, observer);
 }
 
-void warn_unrecognised (std::string_view line)
+void warn_unrecognised (std::string_view line, ParseObserver *observer)
 {
+  if (observer != nullptr)
+    observer->unrecognised (line);
   g_autofree char *text = copy_text (line);
   g_log (nullptr, G_LOG_LEVEL_WARNING, "Unrecognised config instruction: %s (%d)", text,
          int (static_cast<signed char> (line[0])));
@@ -281,33 +296,37 @@ bool find_kernel_range (std::string_view text, bool text_is_nested, KernelRange 
   return find_in_valid_text (pattern, text, text_is_nested, out_range);
 }
 
-bool parse_instruction (Configuration *config, std::string_view line, const HostFacts &host)
+bool parse_instruction (Configuration *config, std::string_view line, const HostFacts &host,
+                        ParseObserver *observer)
 {
   if (line.empty ())
     return true;
 
   const Instruction &instruction = instruction_for_byte[guchar (line[0])];
   GPtrArray *list = instruction.list != nullptr ? config->*instruction.list : nullptr;
+  std::string_view value;
   switch (instruction.action)
     {
     case Action::append_error:
       if (list == nullptr)
         list = config->*instruction.list = g_ptr_array_new_with_free_func (g_free);
-      append (list, instruction_value (line));
-      return true;
+      value = instruction_value (line);
+      break;
 
     case Action::append_trimmed:
-      if (list != nullptr)
-        append (list, kiv_trim (instruction_value (line)));
-      return true;
+      if (list == nullptr)
+        return true;
+      value = kiv_trim (instruction_value (line));
+      break;
 
     case Action::append_filtered:
-      if (list != nullptr && is_kept_by_architecture (line, host))
-        append (list, kiv_trim (instruction_value (line)));
-      return true;
+      if (list == nullptr || !is_kept_by_architecture (line, host, observer))
+        return true;
+      value = kiv_trim (instruction_value (line));
+      break;
 
     case Action::kernel_range:
-      apply_kernel_range (config, line, host);
+      apply_kernel_range (config, line, host, observer);
       return true;
 
     case Action::end_section:
@@ -317,10 +336,24 @@ bool parse_instruction (Configuration *config, std::string_view line, const Host
       return true;
 
     case Action::unrecognised:
-      break;
+      warn_unrecognised (line, observer);
+      return true;
     }
-  warn_unrecognised (line);
+
+  g_ptr_array_add (list, copy_text (value));
+  if (observer != nullptr)
+    observer->appended (instruction.list, value);
   return true;
+}
+
+bool starts_section (std::string_view line)
+{
+  return !line.empty () && instruction_for_byte[guchar (line[0])].action == Action::end_section;
+}
+
+bool is_comment (std::string_view line)
+{
+  return line.empty () || instruction_for_byte[guchar (line[0])].action == Action::ignore;
 }
 
 HostFacts host_facts (const DistroInformation *distro)

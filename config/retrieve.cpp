@@ -11,29 +11,6 @@ namespace
 // Installers keep pointers into this record, so it is made once and never freed.
 Configuration *cached_configuration = nullptr;
 
-// Hands out one line at a time without copying; each view points into the text.
-class Lines
-{
-public:
-  explicit Lines (std::string_view text) : rest_ (text), more_ (!text.empty ()) {}
-
-  bool next (std::string_view &out_line)
-  {
-    if (!more_)
-      return false;
-    const auto end = rest_.find ('\n');
-    out_line = rest_.substr (0, end);
-    more_ = end != std::string_view::npos;
-    if (more_)
-      rest_.remove_prefix (end + 1);
-    return true;
-  }
-
-private:
-  std::string_view rest_;
-  bool more_;
-};
-
 const char *or_null (const char *text)
 {
   return text != nullptr ? text : "(null)";
@@ -41,19 +18,44 @@ const char *or_null (const char *text)
 
 } // namespace
 
+char *config_id_for (const DistroInformation *distro)
+{
+  return g_strdup_printf ("[%s %s]", or_null (distro != nullptr ? distro->distributor : nullptr),
+                          or_null (distro != nullptr ? distro->codename : nullptr));
+}
+
 void parse_section (Configuration *config, std::string_view text, std::string_view config_id,
-                    const HostFacts &host)
+                    const HostFacts &host, ParseObserver *observer)
 {
   Lines lines (text);
   std::string_view line;
-  while (lines.next (line))
-    if (line.starts_with (config_id))
-      break;
+  bool found = false;
+  while (!found && lines.next (line))
+    found = line.starts_with (config_id);
+  if (!found)
+    return;
+  if (observer != nullptr)
+    observer->section_selected (lines.number (), line);
 
   // The section ends before an empty line or at one that opens the next section.
-  while (lines.next (line) && !line.empty ())
-    if (!parse_instruction (config, line, host))
-      break;
+  auto why = SectionEnd::end_of_text;
+  while (lines.next (line))
+    {
+      if (line.empty ())
+        {
+          why = SectionEnd::empty_line;
+          break;
+        }
+      if (observer != nullptr)
+        observer->section_line (lines.number (), line);
+      if (!parse_instruction (config, line, host, observer))
+        {
+          why = SectionEnd::next_section;
+          break;
+        }
+    }
+  if (observer != nullptr)
+    observer->section_ended (lines.number () + (why == SectionEnd::end_of_text), why);
 }
 
 void report_download_failure (ProgressFunc progress, gpointer user_data, const GError *error)
@@ -97,9 +99,7 @@ const Configuration *get_configuration (ProgressFunc progress, gpointer user_dat
   cached_configuration = new_configuration ();
 
   const DistroInformation *info = get_distro_information ();
-  g_autofree char *config_id
-      = g_strdup_printf ("[%s %s]", or_null (info != nullptr ? info->distributor : nullptr),
-                         or_null (info != nullptr ? info->codename : nullptr));
+  g_autofree char *config_id = config_id_for (info);
   if (progress != nullptr)
     {
       g_autofree char *message = g_strdup_printf (_ ("looking up %s configuration"), config_id);

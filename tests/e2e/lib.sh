@@ -1,10 +1,11 @@
-# Helpers for end-to-end tests of the real kiv-config-check. Each case runs in a private mount and
-# network namespace with its own copy of /etc mounted over /etc, so it can add or remove release
-# files, host names and trusted authorities without touching the machine. Only loopback exists
-# inside.
+# Helpers for end-to-end tests of the real kiv-config-check and kiv-config-lint. Each case runs in
+# a private mount and network namespace with its own copy of /etc mounted over /etc, so it can add
+# or remove release files, host names and trusted authorities without touching the machine. Only
+# loopback exists inside.
 #
 # Needs: KIV_DRIVER (the driver binary), KIV_CONFIG_HOST and KIV_CONFIG_URL (what it was built
-# with). Tests that serve a configuration also need KIV_SERVER and KIV_MAKE_CA.
+# with). Tests that serve a configuration also need KIV_SERVER and KIV_MAKE_CA; those of the
+# lint need KIV_LINT.
 
 set -uo pipefail
 
@@ -23,8 +24,8 @@ if [ -z "${SANDBOX:-}" ]; then
   trap 'rm -rf "$e2e_scratch"' EXIT
 fi
 
-# in_sandbox FUNCTION: runs FUNCTION (defined in the test script) in a fresh namespace.
-# Inside, $SANDBOX is a scratch folder and HOME is $SANDBOX/home.
+# in_sandbox FUNCTION [ARGUMENTS...]: runs FUNCTION (defined in the test script) with ARGUMENTS in
+# a fresh namespace. Inside, $SANDBOX is a scratch folder and HOME is $SANDBOX/home.
 in_sandbox ()
 {
   local fn=$1 dir name
@@ -43,8 +44,8 @@ in_sandbox ()
       source "$KIV_E2E_SCRIPT" --definitions-only
       sandbox_enter
       rm -f /etc/fedora-release
-      "$0"
-    ' "$fn"
+      "$0" "$@"
+    ' "$fn" "${@:2}"
 }
 
 # run_driver: the driver, with $SANDBOX/bin as its whole search path.
@@ -67,6 +68,15 @@ expect_run ()
 {
   local name=$1 want_status=$2 want_stdout=$3 fn=$4 status=0
   in_sandbox "$fn" > "$e2e_scratch/stdout" 2> "$e2e_scratch/stderr" || status=$?
+  expect_result "$name" "$status" "$want_status" "$want_stdout"
+}
+
+# expect_result NAME STATUS EXPECTED_STATUS EXPECTED_STDOUT: records a pass when a run ended with
+# the expected status and wrote exactly the expected bytes to $e2e_scratch/stdout; otherwise
+# shows what differs and the run's $e2e_scratch/stderr.
+expect_result ()
+{
+  local name=$1 status=$2 want_status=$3 want_stdout=$4
   if [ "$status" -eq "$want_status" ] && cmp -s "$e2e_scratch/stdout" <(printf '%s' "$want_stdout"); then
     echo "PASS: $name"
     e2e_passed=$((e2e_passed + 1))

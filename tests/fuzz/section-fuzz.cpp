@@ -3,8 +3,9 @@
 //
 // Checked: the record equals the one made by feeding the selected section's lines to the line
 // parser one by one, with the section found and ended here by a separate, naive reading of the
-// file layout; every stored value is a piece of one of those lines; and the dump shows exactly
-// what the lists hold.
+// file layout; every stored value is a piece of one of those lines; an observer changes nothing
+// and is shown those lines; and the dump shows exactly what the lists hold.
+#include <algorithm>
 #include <vector>
 
 #include "fuzz-util.h"
@@ -42,6 +43,13 @@ std::vector<std::string_view> section_body (std::string_view text, std::string_v
   return body;
 }
 
+// Keeps the lines the section walk hands to the parser.
+struct LineRecorder final : ParseObserver
+{
+  std::vector<std::string_view> lines;
+  void section_line (std::size_t, std::string_view line) override { lines.push_back (line); }
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
@@ -67,6 +75,14 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
 
   const Lists lists = lists_of (config);
   FUZZ_CHECK (lists == lists_of (reference));
+
+  // An observer sees the lines the section parser reads and changes nothing.
+  g_autoptr (Configuration) observed = new_configuration ();
+  LineRecorder recorder;
+  parse_section (observed, text, config_id, host, &recorder);
+  FUZZ_CHECK (lists_of (observed) == lists);
+  FUZZ_CHECK (recorder.lines.size () <= body.size ());
+  FUZZ_CHECK (std::equal (recorder.lines.begin (), recorder.lines.end (), body.begin ()));
   for (const auto &[name, values] : lists)
     for (const auto &value : values.value_or (std::vector<std::string>{}))
       {

@@ -2,8 +2,9 @@
 # Usage: install-test.sh BUILD_DIR
 # Installs the build the two ways installer authors do, into a temporary directory, and checks
 # what they get: the libraries with their SONAME and links, the headers, the pkg-config files,
-# the driver, its manual page and the translation template. Then it builds small C programs the
-# way an installer would, from what was installed and pkg-config alone, and runs them.
+# the driver and the lint with their manual pages, and the translation template. Then it builds
+# small C programs the way an installer would, from what was installed and pkg-config alone, and
+# runs them.
 # The configured layout comes from the environment, set by CMake: KIV_PREFIX, KIV_LIBDIR,
 # KIV_INCLUDEDIR, KIV_BINDIR, KIV_MANDIR, KIV_DATADIR, KIV_VERSION, KIV_SOVERSION,
 # KIV_CONFIG_URL, KIV_HAVE_UI, KIV_HAVE_GIR, KIV_HAVE_DOCS, KIV_DOCDIR, KIV_SOURCE_DIR, CMAKE, CC
@@ -74,6 +75,8 @@ page=$root/$KIV_MANDIR/man1/kiv-config-check.1
 [ -f "$page" ] || fail "kiv-config-check(1) is not installed"
 # The page names the URL the driver really reads; roff writes its hyphens as \-.
 [ -f "$page" ] && { grep -qF "$KIV_CONFIG_URL" <<<"$(sed 's/\\-/-/g' "$page")" || fail "the manual page does not name $KIV_CONFIG_URL"; }
+[ -x "$root/$KIV_BINDIR/kiv-config-lint" ] || fail "kiv-config-lint is not installed"
+[ -f "$root/$KIV_MANDIR/man1/kiv-config-lint.1" ] || fail "kiv-config-lint(1) is not installed"
 [ -f "$root/$KIV_DATADIR/kiv/kiv.pot" ] || fail "kiv.pot is not installed"
 if [ "$KIV_HAVE_GIR" = ON ]; then
   [ -f "$root/$KIV_DATADIR/gir-1.0/Kiv-0.1.gir" ] || fail "Kiv-0.1.gir is not installed"

@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# kiv-config-lint end to end: its preview against the real driver's dump on several machines, a
+# configuration fetched over HTTPS from a server on loopback, and its command line.
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+# machines_file PATH: something different for each machine below: suffixes of both families,
+# kernel ranges on either side of 3, an error text with a carriage return, two distributions.
+machines_file ()
+{
+  printf '%s\n' \
+    '[Debian bookworm] # Debian 12' \
+    's deb http://repo.example/debian bookworm main' \
+    'i pkg:i386' 'i pkg:amd64' 'I core:x86_64' 'u helper:i686' \
+    'k 0 3 i before-3' 'k 3 999999 i since-3' 'k 0 999999 k 2.6 2.7 e no 2.6 kernels' \
+    $'e check the cable\r' \
+    '' \
+    '[Ubuntu jammy]' 'l lts' 'i gl:i386' 'x unrecognised' > "$1"
+}
+
+ubuntu_jammy ()
+{
+  printf 'Distributor ID:\tUbuntu\nDescription:\tUbuntu 22.04.4 LTS\nRelease:\t22.04\nCodename:\tjammy\n' \
+    | fake_lsb_release
+}
+
+# same_as_driver DISTRIBUTION RUNNER... -- LINT_ARGUMENTS...: serves the file and runs the driver
+# on a machine of that distribution through RUNNER (a command such as setarch i686, or env), then
+# the lint's preview with LINT_ARGUMENTS, where FILE stands for the served file. The preview must
+# be the driver's dump byte for byte.
+same_as_driver ()
+{
+  local runner=() arguments=()
+  "$1"
+  shift
+  while [ "$1" != -- ]; do
+    runner+=("$1")
+    shift
+  done
+  shift
+  for argument; do
+    [ "$argument" = FILE ] && argument=$SANDBOX/cfg
+    arguments+=("$argument")
+  done
+  machines_file "$SANDBOX/cfg"
+  trust_test_ca
+  serve_config "$SANDBOX/cfg"
+  "${runner[@]}" env PATH="$SANDBOX/bin" "$KIV_DRIVER" > /dev/null 2> "$SANDBOX/driver.err" || return 1
+  dump_of "$SANDBOX/driver.err" > "$SANDBOX/want"
+  PATH="$SANDBOX/bin:$PATH" "$KIV_LINT" --preview "${arguments[@]}" > "$SANDBOX/got" || return 1
+  diff -u "$SANDBOX/want" "$SANDBOX/got"
+}
+
+# A URL is fetched with the back end's download into a temporary file that does not stay, and is
+# checked as the same file on disk would be.
+checks_a_url ()
+{
+  machines_file "$SANDBOX/cfg"
+  trust_test_ca
+  serve_config "$SANDBOX/cfg"
+  mkdir "$SANDBOX/tmp"
+  local status=0
+  TMPDIR="$SANDBOX/tmp" "$KIV_LINT" "$KIV_CONFIG_URL" > "$SANDBOX/got" || status=$?
+  [ "$status" -eq 1 ] || return 1
+  diff -u <("$KIV_LINT" "$SANDBOX/cfg" | sed "s|^$SANDBOX/cfg:|$KIV_CONFIG_URL:|") "$SANDBOX/got" || return 1
+  [ -z "$(ls -A "$SANDBOX/tmp")" ]
+}
+
+# A URL that cannot be fetched: status 2 and one line that says why.
+unreachable_url ()
+{
+  local status=0
+  "$KIV_LINT" "$KIV_CONFIG_URL" > "$SANDBOX/stdout" 2> "$SANDBOX/stderr" || status=$?
+  [ "$status" -eq 2 ] && [ ! -s "$SANDBOX/stdout" ] && [ "$(wc -l < "$SANDBOX/stderr")" -eq 1 ] \
+    && grep -q "^kiv-config-lint: cannot read $KIV_CONFIG_URL: " "$SANDBOX/stderr"
+}
+
+[ "${1:-}" = --definitions-only ] && return 0
+
+kernel_2_6=$(setarch "$(uname -m)" --uname-2.6 uname -r)
+check "preview: this machine, as the driver sees it" \
+  in_sandbox same_as_driver debian_bookworm env -- FILE
+check "preview: another distribution, by --config-id" \
+  in_sandbox same_as_driver ubuntu_jammy env -- --config-id '[Ubuntu jammy]' FILE
+check "preview: an i686 machine, by --arch" \
+  in_sandbox same_as_driver debian_bookworm setarch i686 -- --arch i686 FILE
+check "preview: a 2.6 kernel, by --kernel" \
+  in_sandbox same_as_driver debian_bookworm setarch "$(uname -m)" --uname-2.6 -- \
+  --kernel "$kernel_2_6" FILE
+check "preview: all three at once, of a file fetched over HTTPS" \
+  in_sandbox same_as_driver ubuntu_jammy setarch i686 --uname-2.6 -- \
+  --config-id '[Ubuntu jammy]' --arch i686 --kernel "$kernel_2_6" "$KIV_CONFIG_URL"
+check "checking a URL: the same diagnostics, named after the URL" in_sandbox checks_a_url
+check "checking a URL that cannot be fetched: status 2" in_sandbox unreachable_url
+
+# The command line reads only local files from here on, so it needs no sandbox.
+# expect_lint NAME STATUS EXPECTED_STDOUT ARGUMENTS...: runs the lint and compares.
+expect_lint ()
+{
+  local name=$1 want_status=$2 want_stdout=$3 status=0
+  shift 3
+  "$KIV_LINT" "$@" > "$e2e_scratch/stdout" 2> "$e2e_scratch/stderr" || status=$?
+  expect_result "$name" "$status" "$want_status" "$want_stdout"
+}
+
+machines=$e2e_scratch/machines.cfg
+machines_file "$machines"
+warnings=$e2e_scratch/warnings.cfg
+printf '[A]\ni a:armhf\n\n[B]\n' > "$warnings"
+unrecognised="$machines:15: error: unrecognised instruction 'x'; the line is skipped$NL"
+cr="$machines:10: warning: error text keeps a trailing carriage return$NL"
+armhf="$warnings:2: warning: architecture suffix \"armhf\" names no known architecture, so the line is kept on every machine$NL"
+empty_b="$warnings:4: warning: section [B] has no instruction$NL"
+
+expect_lint "an error: status 1" 1 "$cr$unrecognised" "$machines"
+expect_lint "warnings alone: status 0" 0 "$armhf$empty_b" "$warnings"
+expect_lint "--strict: warnings fail too" 1 "$armhf$empty_b" --strict "$warnings"
+expect_lint "standard input" 1 "${cr//$machines/<stdin>}${unrecognised//$machines/<stdin>}" - < "$machines"
+expect_lint "--json diagnostics" 0 '[
+  {
+    "line" : 2,
+    "severity" : "warning",
+    "message" : "architecture suffix \"armhf\" names no known architecture, so the line is kept on every machine"
+  },
+  {
+    "line" : 4,
+    "severity" : "warning",
+    "message" : "section [B] has no instruction"
+  }
+]
+' --json "$warnings"
+# Each config-id once, in file order, after its header line; a repeated header is not shown.
+sections=$e2e_scratch/sections.cfg
+{ cat "$machines"; printf '\n[Ubuntu jammy] again\ni never-read\n'; } > "$sections"
+each_section ()
+{
+  local id
+  for id in '[Debian bookworm]' '[Ubuntu jammy]'; do
+    grep -F "$id" "$sections" | head -n 1
+    "$KIV_LINT" --preview --config-id "$id" "$@" "$sections"
+  done
+}
+check "--preview --all: each section as --config-id shows it" \
+  cmp -s <("$KIV_LINT" --preview --all --arch amd64 --kernel 2.6.32 "$sections") \
+  <(each_section --arch amd64 --kernel 2.6.32)
+expect_lint "--preview --json" 0 '[
+  {
+    "config-id" : "[Ubuntu jammy]",
+    "lists" : {
+      "errors" : null,
+      "sources" : [],
+      "keys" : [],
+      "docs" : [],
+      "INSTALL" : [],
+      "install" : [],
+      "upgrade" : [],
+      "lts" : [
+        "lts"
+      ]
+    }
+  }
+]
+' --preview --json --config-id '[Ubuntu jammy]' --arch i386 "$machines"
+expect_lint "no FILE: status 2" 2 ""
+expect_lint "--all without --preview: status 2" 2 "" --all "$machines"
+expect_lint "a file that cannot be read: status 2" 2 "" "$e2e_scratch/missing.cfg"
+check "... and one line on standard error says why" \
+  grep -qx "kiv-config-lint: cannot read $e2e_scratch/missing.cfg: .*" "$e2e_scratch/stderr"
+e2e_finish
