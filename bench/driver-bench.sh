@@ -12,6 +12,9 @@
 # only the test authority (--cacert), which spares it reading the machine's trust store. A third
 # pair replaces curl by SOUP_FETCH (bench/soup-fetch.c): a plain libsoup session fetching the URL
 # into a file, the floor that the driver's own libraries set.
+# Signed road: when KIV_SIGNED_DRIVER names the driver of a build with a keyring (whose path is
+# KIV_CONFIG_KEYRING), the sample configuration is also served with a signature by a key made
+# for the run, and that driver is timed in the same rounds, against the default driver.
 # Memory: the maximum resident set size (/usr/bin/time) of the driver fetching and parsing a
 # generated 50 MiB file whose one section is this machine's, so that every line is parsed and
 # nearly every value kept.
@@ -62,7 +65,13 @@ summary ()
 }
 mean_of () { awk '{ s += $1 } END { print s / NR }' "$1"; }
 
-serve_config "$KIV_DATA"
+signed=${KIV_SIGNED_DRIVER:+yes}
+if [ -n "$signed" ]; then
+  publish_signed "$KIV_DATA"
+  "$KIV_SIGNED_DRIVER" > /dev/null 2>&1 || { echo "the signed driver fails" >&2; exit 1; }
+else
+  serve_config "$KIV_DATA"
+fi
 server=$!
 "$KIV_DRIVER" > /dev/null 2>&1 || { echo "the driver fails against the sample configuration" >&2; exit 1; }
 lsb_then_curl > /dev/null
@@ -72,6 +81,7 @@ cmp -s "$SANDBOX/soup.cfg" "$KIV_DATA" || { echo "libsoup did not fetch the conf
 for _ in 1 2 3; do # warm the page cache
   micros_of "$KIV_DRIVER"; micros_of lsb_then_curl; micros_of lsb_then_curl_one_authority
   micros_of lsb_then_soup
+  [ -z "$signed" ] || micros_of "$KIV_SIGNED_DRIVER"
 done > /dev/null
 
 : > "$SANDBOX/driver.times"
@@ -83,6 +93,7 @@ for _ in $(seq "$KIV_RUNS"); do
   micros_of lsb_then_curl >> "$SANDBOX/pair.times"
   micros_of lsb_then_curl_one_authority >> "$SANDBOX/pair-cacert.times"
   micros_of lsb_then_soup >> "$SANDBOX/pair-soup.times"
+  [ -z "$signed" ] || micros_of "$KIV_SIGNED_DRIVER" >> "$SANDBOX/signed.times"
 done
 echo "End to end, $KIV_RUNS runs each, against the sample configuration:"
 summary "kiv-config-check" "$SANDBOX/driver.times"
@@ -95,6 +106,11 @@ awk -v d="$(mean_of "$SANDBOX/driver.times")" -v p="$(mean_of "$SANDBOX/pair.tim
   printf "driver / (lsb_release + curl --cacert):       %.2f\n", d / c
   printf "driver / (lsb_release + soup-fetch):          %.2f\n", d / f
   printf "(lsb_release + soup-fetch) / (lsb_release + curl): %.2f\n", f / p }'
+if [ -n "$signed" ]; then
+  summary "kiv-config-check, signed build" "$SANDBOX/signed.times"
+  awk -v d="$(mean_of "$SANDBOX/driver.times")" -v s="$(mean_of "$SANDBOX/signed.times")" \
+    'BEGIN { printf "signed driver / driver:                       %.2f\n", s / d }'
+fi
 kill "$server"
 wait "$server" 2> /dev/null || true
 

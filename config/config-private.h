@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "config.h"
@@ -154,3 +155,39 @@ char *config_id_for (const DistroInformation *distro);
 // observer (which may be NULL) what it did.
 void parse_section (Configuration *config, std::string_view text, std::string_view config_id,
                     const HostFacts &host, ParseObserver *observer = nullptr);
+
+// What gpgv's status lines (--status-fd) and exit status say about a detached signature.
+struct SignatureVerdict
+{
+  bool good = false;   // exit status 0, a VALIDSIG line, nothing refused
+  gint64 created = -1; // creation time of the newest valid signature (seconds since 1970), or -1
+  std::string reason;  // one line saying why the signature is not good; empty when it is
+};
+
+// Judges gpgv's status output. Refuses a bad, unknown, expired or revoked signature, a key that
+// expired or was revoked (gpgv still exits with 0 for those), no signature at all, a signed
+// message in place of a detached signature, and digests too weak to trust (MD5, SHA-1,
+// RIPEMD-160). created is filled from the VALIDSIG lines even when the verdict is not good, so
+// that a signature accepted once still gives its time after its key has expired.
+// exit_status is gpgv's, or -1 when it did not exit normally.
+SignatureVerdict judge_gpgv_status (std::string_view status, int exit_status);
+
+// Whether a keyring file holds ASCII armour, which gpgv does not read, rather than binary packets.
+bool keyring_is_armoured (std::string_view text);
+
+// Decodes every "PGP PUBLIC KEY BLOCK" in text into the binary packets gpgv reads. Returns false
+// when there is none, or one is malformed: a character outside base64, a missing end line, or a
+// checksum that does not match.
+bool dearmor_keyring (std::string_view text, std::string *out_packets);
+
+// What get_configuration reports when the configuration cannot be downloaded or saved: the
+// configuration URL and the error's message to progress (when given), and a warning.
+void report_download_failure (ProgressFunc progress, gpointer user_data, const GError *error);
+
+// Downloads url into a staging file beside path and its detached signature (url + ".sig") beside
+// path + ".sig", and puts both in place only when gpgv finds the signature good by a key in
+// keyring and no older than the signature kept at path + ".sig". Returns the checked text, to
+// be freed with g_free, or NULL once the failure has been reported (to progress, when given, and
+// as a warning); the files at path and path + ".sig" are then left as they were.
+char *fetch_signed_configuration (const char *url, const char *path, const char *keyring,
+                                  ProgressFunc progress, gpointer user_data);

@@ -58,6 +58,16 @@ void parse_section (Configuration *config, std::string_view text, std::string_vi
     observer->section_ended (lines.number () + (why == SectionEnd::end_of_text), why);
 }
 
+void report_download_failure (ProgressFunc progress, gpointer user_data, const GError *error)
+{
+  if (progress != nullptr)
+    {
+      g_autofree char *message = g_strdup_printf ("%s : %s", KIV_CONFIG_URL, error->message);
+      progress (message, user_data);
+    }
+  g_log (nullptr, G_LOG_LEVEL_WARNING, "Failed to download config file '%s'\n", KIV_CONFIG_URL);
+}
+
 const Configuration *get_configuration (ProgressFunc progress, gpointer user_data)
 {
   if (cached_configuration != nullptr)
@@ -67,22 +77,24 @@ const Configuration *get_configuration (ProgressFunc progress, gpointer user_dat
     }
 
   g_autofree char *path = g_build_path ("/", g_get_home_dir (), ".kiv-config", nullptr);
+#ifdef KIV_CONFIG_KEYRING
+  g_autofree char *text
+      = fetch_signed_configuration (KIV_CONFIG_URL, path, KIV_CONFIG_KEYRING, progress, user_data);
+  if (text == nullptr)
+    return nullptr;
+#else
   g_autoptr (GError) error = nullptr;
   if (!http_download_file (KIV_CONFIG_URL, path, progress, user_data, &error))
     {
       // An older copy may still be at path; it is stale, so it is not read.
-      if (progress != nullptr)
-        {
-          g_autofree char *message = g_strdup_printf ("%s : %s", KIV_CONFIG_URL, error->message);
-          progress (message, user_data);
-        }
-      g_log (nullptr, G_LOG_LEVEL_WARNING, "Failed to download config file '%s'\n", KIV_CONFIG_URL);
+      report_download_failure (progress, user_data, error);
       return nullptr;
     }
 
   g_autofree char *text = nullptr;
   if (!g_file_get_contents (path, &text, nullptr, nullptr))
     return nullptr;
+#endif
 
   cached_configuration = new_configuration ();
 

@@ -53,3 +53,60 @@ serve_config ()
   return 1
 }
 
+# Signed builds read the publisher's keys from the keyring file built into them,
+# $KIV_CONFIG_KEYRING. These helpers make throwaway keys in a GnuPG home in $SANDBOX, never the
+# user's, and put their keyring at that path in this namespace only.
+
+# test_gpg ARGUMENT...: gpg on that home; keys have no passphrase.
+test_gpg ()
+{
+  if [ ! -d "$SANDBOX/gnupg" ]; then
+    mkdir -m 700 "$SANDBOX/gnupg"
+    # gpg-agent would put its sockets under /run/user/UID, outside $SANDBOX.
+    [ ! -d /run/user ] || mount -t tmpfs tmpfs /run/user
+  fi
+  gpg --homedir "$SANDBOX/gnupg" --batch --quiet --yes --pinentry-mode loopback --passphrase '' "$@"
+}
+
+# make_test_key NAME [EXPIRY [GPG OPTION...]]: a new signing key with the user ID NAME@example.org.
+make_test_key ()
+{
+  local name=$1 expiry=${2:-never}
+  shift $(($# < 2 ? $# : 2))
+  test_gpg "$@" --quick-gen-key "$name@example.org" ed25519 sign "$expiry"
+}
+
+# sign_as NAME FILE SIGNATURE [GPG OPTION...]: a detached signature of FILE by NAME's key, with
+# SHA-512 unless the options choose another digest.
+sign_as ()
+{
+  local name=$1 file=$2 signature=$3
+  shift 3
+  test_gpg --local-user "$name@example.org" --digest-algo SHA512 "$@" --output "$signature" \
+    --detach-sign "$file"
+}
+
+# install_keyring FILE: FILE becomes the keyring at $KIV_CONFIG_KEYRING, whose folder is replaced
+# by a copy of it in this namespace.
+install_keyring ()
+{
+  local dir
+  dir=$(dirname "$KIV_CONFIG_KEYRING")
+  if [ ! -d "$SANDBOX/keyrings" ]; then
+    mkdir "$SANDBOX/keyrings"
+    cp -a "$dir/." "$SANDBOX/keyrings/"
+    mount --bind "$SANDBOX/keyrings" "$dir"
+  fi
+  cp "$1" "$KIV_CONFIG_KEYRING"
+}
+
+# publish_signed FILE: the signed road for FILE: a publisher key made for the run, its keyring
+# installed, and FILE served with a signature by it.
+publish_signed ()
+{
+  make_test_key publisher
+  test_gpg --export publisher@example.org > "$SANDBOX/keyring.gpg"
+  install_keyring "$SANDBOX/keyring.gpg"
+  sign_as publisher "$1" "$SANDBOX/published.sig"
+  serve_config "$1" normal server --signature "$SANDBOX/published.sig"
+}

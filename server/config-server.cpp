@@ -1,6 +1,7 @@
-// kiv-config-server: serves one configuration file over HTTPS, for trying the driver and for the
-// end-to-end tests, which point the configuration host name at loopback. Besides serving the file
-// it can play a broken or hostile server, so that the driver's failures can be seen for real.
+// kiv-config-server: serves one configuration file, and its signature when given one, over HTTPS,
+// for trying the driver and for the end-to-end tests, which point the configuration host name at
+// loopback. Besides serving the file it can play a broken or hostile server, so that the
+// driver's failures can be seen for real.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 namespace
 {
 constexpr const char *config_path = "/gfx/kiv-config.cfg";
+constexpr const char *signature_path = "/gfx/kiv-config.cfg.sig";
 
 enum class Mode
 {
@@ -63,6 +65,7 @@ struct Options
   char *cert = nullptr;
   char *key = nullptr;
   char *file = nullptr;
+  char *signature = nullptr;
   char *address = nullptr;
   int port = 443;
   char *mode_name = nullptr;
@@ -197,13 +200,26 @@ char *redirect_target (SoupMessage *msg, const char *path, const Options &option
   return nullptr;
 }
 
+// The file served at path; false for a path that has none (404).
+bool find_file (const Options &options, const char *path, const char **out_file)
+{
+  if (strcmp (path, config_path) == 0)
+    *out_file = options.file;
+  else if (strcmp (path, signature_path) == 0 && options.signature != nullptr)
+    *out_file = options.signature;
+  else
+    return false;
+  return true;
+}
+
 void serve_file (SoupServer *, SoupMessage *msg, const char *path, GHashTable *,
                  SoupClientContext *client, gpointer data)
 {
   const auto *options = static_cast<const Options *> (data);
   g_autofree char *target = nullptr;
+  const char *file = nullptr;
 
-  if (options->mode == Mode::not_found || strcmp (path, config_path) != 0)
+  if (options->mode == Mode::not_found || !find_file (*options, path, &file))
     {
       soup_message_set_status (msg, SOUP_STATUS_NOT_FOUND);
     }
@@ -225,7 +241,7 @@ void serve_file (SoupServer *, SoupMessage *msg, const char *path, GHashTable *,
       g_autofree char *contents = nullptr;
       gsize length = 0;
       g_autoptr (GError) error = nullptr;
-      if (!g_file_get_contents (options->file, &contents, &length, &error))
+      if (!g_file_get_contents (file, &contents, &length, &error))
         {
           g_printerr ("kiv-config-server: %s\n", error->message);
           soup_message_set_status (msg, SOUP_STATUS_INTERNAL_SERVER_ERROR);
@@ -239,7 +255,9 @@ void serve_file (SoupServer *, SoupMessage *msg, const char *path, GHashTable *,
         }
       else
         {
-          soup_message_set_response (msg, "text/plain", SOUP_MEMORY_TAKE,
+          const char *type
+              = file == options->signature ? "application/pgp-signature" : "text/plain";
+          soup_message_set_response (msg, type, SOUP_MEMORY_TAKE,
                                      static_cast<char *> (g_steal_pointer (&contents)), length);
           soup_message_set_status (msg, SOUP_STATUS_OK);
         }
@@ -267,6 +285,8 @@ bool parse_options (int *argc, char ***argv, Options *options, GError **error)
       "FILE" },
     { "file", 0, 0, G_OPTION_ARG_FILENAME, &options->file,
       "The configuration file to serve at /gfx/kiv-config.cfg", "FILE" },
+    { "signature", 0, 0, G_OPTION_ARG_FILENAME, &options->signature,
+      "Its signature, served at /gfx/kiv-config.cfg.sig (404 there without it)", "FILE" },
     { "address", 0, 0, G_OPTION_ARG_STRING, &options->address,
       "IP address to listen on (default 127.0.0.1)", "ADDRESS" },
     { "port", 0, 0, G_OPTION_ARG_INT, &options->port,
