@@ -1,41 +1,46 @@
 #!/usr/bin/env bash
 # The driver end to end, timed beside the work it stands for, and its peak memory on a large
-# configuration file. Runs in a private mount and network namespace (see scripts/sandbox.sh) with
-# the bundled server on loopback, like scripts/run.
+# configuration file, for one build or several (the library built with libsoup 2.4 and with
+# libsoup 3). Runs in a private mount and network namespace (see scripts/sandbox.sh) with the
+# bundled server on loopback, like scripts/run.
 #
-#   bench/driver-bench.sh DRIVER SERVER SOUP_FETCH CONFIG_HOST [RUNS]
+#   bench/driver-bench.sh SERVER CONFIG_HOST BUILD_DIR...
 #
-# Time: the mean and median of RUNS runs (40 by default) of the driver against the sample
-# configuration, and of "lsb_release -a" followed by curl fetching the same URL, interleaved so
-# that a change in the machine's load touches both. curl is timed twice: trusting the machine's
-# authorities, as the driver does (the sandbox adds its test authority to them), and trusting
-# only the test authority (--cacert), which spares it reading the machine's trust store. A third
-# pair replaces curl by SOUP_FETCH (bench/soup-fetch.c): a plain libsoup session fetching the URL
-# into a file, the floor that the driver's own libraries set.
+# Time: the mean and median of KIV_RUNS runs (40 by default) of each build's driver against the
+# sample configuration, and of "lsb_release -a" followed by curl fetching the same URL, all
+# interleaved so that a change in the machine's load touches each. curl is timed twice: trusting
+# the machine's authorities, as the driver does (the sandbox adds its test authority to them), and
+# trusting only the test authority (--cacert), which spares it reading the machine's trust store.
+# Each build also pairs "lsb_release -a" with its soup-fetch (bench/soup-fetch.c): a plain session
+# of the libsoup it was built with, fetching the URL into a file, the floor that the driver's own
+# libraries set.
+# Memory: the maximum resident set size (/usr/bin/time) of each driver fetching and parsing a
+# generated 50 MiB file whose one section is this machine's, so that every line is parsed and
+# nearly every value kept, the most of 3 runs, with their median time.
 # Signed road: when KIV_SIGNED_DRIVER names the driver of a build with a keyring (whose path is
 # KIV_CONFIG_KEYRING), the sample configuration is also served with a signature by a key made
-# for the run, and that driver is timed in the same rounds, against the default driver.
-# Memory: the maximum resident set size (/usr/bin/time) of the driver fetching and parsing a
-# generated 50 MiB file whose one section is this machine's, so that every line is parsed and
-# nearly every value kept.
+# for the run, and that driver is timed in the same rounds, against the first build's driver.
 set -euo pipefail
 bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 if [ "${1:-}" != --inside ]; then
-  if [ $# -lt 4 ]; then
-    echo "usage: $0 DRIVER SERVER SOUP_FETCH CONFIG_HOST [RUNS]" >&2
+  if [ $# -lt 3 ]; then
+    echo "usage: $0 SERVER CONFIG_HOST BUILD_DIR..." >&2
     exit 2
   fi
   as_root=()
   [ "$(id -u)" -eq 0 ] || as_root=(--map-root-user)
   SANDBOX=$(mktemp -d "${TMPDIR:-/tmp}/kiv-bench.XXXXXX")
   trap 'rm -rf "$SANDBOX"' EXIT
-  export SANDBOX KIV_DRIVER=$1 KIV_SERVER=$2 KIV_SOUP_FETCH=$3 KIV_CONFIG_HOST=$4 KIV_RUNS=${5:-40} \
+  export SANDBOX KIV_SERVER=$1 KIV_CONFIG_HOST=$2 KIV_RUNS=${KIV_RUNS:-40} \
     KIV_MAKE_CA=$bench_dir/../scripts/make-test-ca KIV_DATA=$bench_dir/../data/kiv-config.cfg
+  shift 2
   unshare "${as_root[@]}" --mount --net --pid --fork --mount-proc --propagation private \
-    bash "$0" --inside
+    bash "$0" --inside "$@"
   exit
 fi
+shift
+builds=("$@")
 
 source "$bench_dir/../scripts/sandbox.sh"
 sandbox_enter
@@ -55,13 +60,19 @@ lsb_then_curl_one_authority ()
 {
   lsb_release -a && curl -sS --cacert "$SANDBOX/ca/ca.pem" -o "$SANDBOX/curl.cfg" "$url"
 }
-lsb_then_soup () { lsb_release -a && "$KIV_SOUP_FETCH" "$url" "$SANDBOX/soup.cfg"; }
+lsb_then_soup () { lsb_release -a && "$1/bench/kiv-bench-soup-fetch" "$url" "$SANDBOX/soup.cfg"; }
+driver_of () { "$1/driver/kiv-config-check"; }
+# name_of BUILD: which libsoup the build's library uses.
+name_of ()
+{
+  [ "$(sed -n 's/^KIV_SOUP:STRING=//p' "$1/CMakeCache.txt")" = 3 ] && echo "libsoup 3" || echo "libsoup 2.4"
+}
 
 # summary NAME FILE: mean and median of the microseconds in FILE, in milliseconds.
 summary ()
 {
   sort -n "$2" | awk -v name="$1" '{ v[NR] = $1; sum += $1 }
-    END { printf "%-40s mean %7.1f ms   median %7.1f ms\n", name, sum / NR / 1000, v[int ((NR + 1) / 2)] / 1000 }'
+    END { printf "%-48s mean %7.1f ms   median %7.1f ms\n", name, sum / NR / 1000, v[int ((NR + 1) / 2)] / 1000 }'
 }
 mean_of () { awk '{ s += $1 } END { print s / NR }' "$1"; }
 
@@ -69,48 +80,69 @@ signed=${KIV_SIGNED_DRIVER:+yes}
 if [ -n "$signed" ]; then
   publish_signed "$KIV_DATA"
   "$KIV_SIGNED_DRIVER" > /dev/null 2>&1 || { echo "the signed driver fails" >&2; exit 1; }
+  : > "$SANDBOX/signed.times"
 else
   serve_config "$KIV_DATA"
 fi
 server=$!
-"$KIV_DRIVER" > /dev/null 2>&1 || { echo "the driver fails against the sample configuration" >&2; exit 1; }
 lsb_then_curl > /dev/null
-lsb_then_soup > /dev/null
 cmp -s "$SANDBOX/curl.cfg" "$KIV_DATA" || { echo "curl did not fetch the configuration" >&2; exit 1; }
-cmp -s "$SANDBOX/soup.cfg" "$KIV_DATA" || { echo "libsoup did not fetch the configuration" >&2; exit 1; }
-for _ in 1 2 3; do # warm the page cache
-  micros_of "$KIV_DRIVER"; micros_of lsb_then_curl; micros_of lsb_then_curl_one_authority
-  micros_of lsb_then_soup
-  [ -z "$signed" ] || micros_of "$KIV_SIGNED_DRIVER"
-done > /dev/null
-
-: > "$SANDBOX/driver.times"
+for i in "${!builds[@]}"; do
+  driver_of "${builds[i]}" > /dev/null 2>&1 \
+    || { echo "the driver of ${builds[i]} fails against the sample configuration" >&2; exit 1; }
+  lsb_then_soup "${builds[i]}" > /dev/null
+  cmp -s "$SANDBOX/soup.cfg" "$KIV_DATA" || { echo "libsoup did not fetch the configuration" >&2; exit 1; }
+  : > "$SANDBOX/driver$i.times"
+  : > "$SANDBOX/pair-soup$i.times"
+done
 : > "$SANDBOX/pair.times"
 : > "$SANDBOX/pair-cacert.times"
-: > "$SANDBOX/pair-soup.times"
-for _ in $(seq "$KIV_RUNS"); do
-  micros_of "$KIV_DRIVER" >> "$SANDBOX/driver.times"
-  micros_of lsb_then_curl >> "$SANDBOX/pair.times"
-  micros_of lsb_then_curl_one_authority >> "$SANDBOX/pair-cacert.times"
-  micros_of lsb_then_soup >> "$SANDBOX/pair-soup.times"
-  [ -z "$signed" ] || micros_of "$KIV_SIGNED_DRIVER" >> "$SANDBOX/signed.times"
-done
+
+# one_round [TIMES_SUFFIX]: each command once, in turn; with a suffix, their times are kept.
+one_round ()
+{
+  local keep=${1:-} i
+  for i in "${!builds[@]}"; do
+    micros_of driver_of "${builds[i]}" >> "$SANDBOX/driver$i.times$keep"
+    micros_of lsb_then_soup "${builds[i]}" >> "$SANDBOX/pair-soup$i.times$keep"
+  done
+  [ -z "$signed" ] || micros_of "$KIV_SIGNED_DRIVER" >> "$SANDBOX/signed.times$keep"
+  micros_of lsb_then_curl >> "$SANDBOX/pair.times$keep"
+  micros_of lsb_then_curl_one_authority >> "$SANDBOX/pair-cacert.times$keep"
+}
+for _ in 1 2 3; do one_round .warm-up; done # warm the page cache
+for _ in $(seq "$KIV_RUNS"); do one_round; done
+
 echo "End to end, $KIV_RUNS runs each, against the sample configuration:"
-summary "kiv-config-check" "$SANDBOX/driver.times"
+for i in "${!builds[@]}"; do
+  summary "kiv-config-check ($(name_of "${builds[i]}"))" "$SANDBOX/driver$i.times"
+done
 summary "lsb_release -a; curl URL" "$SANDBOX/pair.times"
 summary "lsb_release -a; curl --cacert CA URL" "$SANDBOX/pair-cacert.times"
-summary "lsb_release -a; soup-fetch URL" "$SANDBOX/pair-soup.times"
-awk -v d="$(mean_of "$SANDBOX/driver.times")" -v p="$(mean_of "$SANDBOX/pair.times")" \
-    -v c="$(mean_of "$SANDBOX/pair-cacert.times")" -v f="$(mean_of "$SANDBOX/pair-soup.times")" 'BEGIN {
-  printf "driver / (lsb_release + curl):                %.2f\n", d / p
-  printf "driver / (lsb_release + curl --cacert):       %.2f\n", d / c
-  printf "driver / (lsb_release + soup-fetch):          %.2f\n", d / f
-  printf "(lsb_release + soup-fetch) / (lsb_release + curl): %.2f\n", f / p }'
+for i in "${!builds[@]}"; do
+  summary "lsb_release -a; soup-fetch URL ($(name_of "${builds[i]}"))" "$SANDBOX/pair-soup$i.times"
+done
+for i in "${!builds[@]}"; do
+  awk -v name="$(name_of "${builds[i]}")" -v d="$(mean_of "$SANDBOX/driver$i.times")" \
+      -v p="$(mean_of "$SANDBOX/pair.times")" -v c="$(mean_of "$SANDBOX/pair-cacert.times")" \
+      -v f="$(mean_of "$SANDBOX/pair-soup$i.times")" 'BEGIN {
+    printf "%s:\n", name
+    printf "  driver / (lsb_release + curl):                     %.2f\n", d / p
+    printf "  driver / (lsb_release + curl --cacert):            %.2f\n", d / c
+    printf "  driver / (lsb_release + soup-fetch):               %.2f\n", d / f
+    printf "  (lsb_release + soup-fetch) / (lsb_release + curl): %.2f\n", f / p }'
+done
 if [ -n "$signed" ]; then
   summary "kiv-config-check, signed build" "$SANDBOX/signed.times"
-  awk -v d="$(mean_of "$SANDBOX/driver.times")" -v s="$(mean_of "$SANDBOX/signed.times")" \
+  awk -v d="$(mean_of "$SANDBOX/driver0.times")" -v s="$(mean_of "$SANDBOX/signed.times")" \
     'BEGIN { printf "signed driver / driver:                       %.2f\n", s / d }'
 fi
+for i in "${!builds[@]}"; do
+  [ "$i" -eq 0 ] && continue
+  awk -v a="$(name_of "${builds[i]}")" -v b="$(name_of "${builds[0]}")" \
+      -v x="$(mean_of "$SANDBOX/driver$i.times")" -v y="$(mean_of "$SANDBOX/driver0.times")" \
+      'BEGIN { printf "driver (%s) / driver (%s): %.2f\n", a, b, x / y }'
+done
 kill "$server"
 wait "$server" 2> /dev/null || true
 
@@ -120,9 +152,16 @@ awk -v bytes=$((50 * 1024 * 1024)) -v id="$id" -f "$bench_dir/large-config.awk" 
 size=$(stat -c %s "$SANDBOX/large.cfg")
 lines=$(wc -l < "$SANDBOX/large.cfg")
 serve_config "$SANDBOX/large.cfg"
-/usr/bin/time -f "%M %e" -o "$SANDBOX/large.time" "$KIV_DRIVER" > /dev/null 2>&1 \
-  || { echo "the driver fails against the large configuration" >&2; exit 1; }
-read -r rss_kib seconds < "$SANDBOX/large.time"
-awk -v rss="$rss_kib" -v size="$size" -v s="$seconds" -v lines="$lines" 'BEGIN {
-  printf "\nPeak memory on a %.1f MiB configuration (%d lines, one section for this machine):\n", size / 1048576, lines
-  printf "maximum resident set size %.1f MiB = %.2f times the file, in %.1f s\n", rss / 1024, rss * 1024 / size, s }'
+printf '\nPeak memory on a %s MiB configuration (%d lines, one section for this machine), 3 runs each:\n' \
+  "$(awk -v s="$size" 'BEGIN { printf "%.1f", s / 1048576 }')" "$lines"
+for _ in 1 2 3; do
+  for i in "${!builds[@]}"; do
+    /usr/bin/time -a -f "%M %e" -o "$SANDBOX/large$i.time" "${builds[i]}/driver/kiv-config-check" \
+      > /dev/null 2>&1 || { echo "the driver of ${builds[i]} fails against the large configuration" >&2; exit 1; }
+  done
+done
+for i in "${!builds[@]}"; do
+  sort -n -k2 "$SANDBOX/large$i.time" | awk -v name="$(name_of "${builds[i]}")" -v size="$size" '
+    { rss = $1 > rss ? $1 : rss; s[NR] = $2 }
+    END { printf "%-12s maximum resident set size %.1f MiB = %.2f times the file, median %.2f s\n", name, rss / 1024, rss * 1024 / size, s[2] }'
+done

@@ -12,9 +12,17 @@
 #include "net.h"
 
 // Every download failure that is not the file system's is in the KIV_HTTP_ERROR domain. Its codes
-// are HTTP statuses and these two, libsoup 2.4's transport statuses of the same meaning.
+// are HTTP statuses and these, libsoup 2.4's transport statuses of the same meaning, whichever
+// libsoup the transport is built with.
+constexpr int http_error_cancelled = 1;          // SOUP_STATUS_CANCELLED
+constexpr int http_error_cant_resolve = 2;       // SOUP_STATUS_CANT_RESOLVE
+constexpr int http_error_cant_resolve_proxy = 3; // SOUP_STATUS_CANT_RESOLVE_PROXY
+constexpr int http_error_cant_connect = 4;       // SOUP_STATUS_CANT_CONNECT
+constexpr int http_error_cant_connect_proxy = 5; // SOUP_STATUS_CANT_CONNECT_PROXY
+constexpr int http_error_tls_failed = 6;         // SOUP_STATUS_SSL_FAILED
 constexpr int http_error_io = 7;        // SOUP_STATUS_IO_ERROR: the body's end was not seen
 constexpr int http_error_malformed = 8; // SOUP_STATUS_MALFORMED: no request, or a broken answer
+constexpr int http_error_too_many_redirects = 10; // SOUP_STATUS_TOO_MANY_REDIRECTS
 
 // A new file being written in the directory of its destination, private (0600) until it is
 // committed. Until then the destination is untouched; dropping the object discards the file.

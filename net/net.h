@@ -30,12 +30,12 @@ typedef void (*ProgressFunc) (const char *message, gpointer user_data);
  *   which is refused, with the refused URL in the message;
  * - 206 for a partial answer, since no range was asked for;
  * - 406 for a body in a content coding such as gzip, which is never decoded;
- * - libsoup's transport statuses, all below 100: 1 cancelled, 2 the host name cannot be
- *   resolved, 3 the proxy's name cannot be resolved, 4 no connection, 5 no connection to the
- *   proxy, 6 TLS failed (an untrusted certificate, one for another host, or a body that ends
- *   with its connection without TLS's closing message), 7 the body's end was not seen (shorter
- *   than its Content-Length, cut off, or sent in the chunked transfer coding, which the request
- *   excludes), 10 too many redirects;
+ * - libsoup 2.4's transport statuses, all below 100, whichever libsoup the library is built
+ *   with: 1 cancelled, 2 the host name cannot be resolved, 3 the proxy's name cannot be
+ *   resolved, 4 no connection, 5 no connection to the proxy, 6 TLS failed (an untrusted
+ *   certificate, one for another host, or a body that ends with its connection without TLS's
+ *   closing message), 7 the body's end was not seen (shorter than its Content-Length, cut off,
+ *   or sent in the chunked transfer coding, which is never taken), 10 too many redirects;
  * - 8 for a URL that is not an absolute http or https URL, an answer that cannot be parsed, and
  *   an answer whose Content-Length is negative, invalid, given twice differently or exceeded by
  *   its body.

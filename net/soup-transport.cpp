@@ -13,8 +13,15 @@
 
 #include "net-private.h"
 
+static_assert (http_error_cancelled == SOUP_STATUS_CANCELLED);
+static_assert (http_error_cant_resolve == SOUP_STATUS_CANT_RESOLVE);
+static_assert (http_error_cant_resolve_proxy == SOUP_STATUS_CANT_RESOLVE_PROXY);
+static_assert (http_error_cant_connect == SOUP_STATUS_CANT_CONNECT);
+static_assert (http_error_cant_connect_proxy == SOUP_STATUS_CANT_CONNECT_PROXY);
+static_assert (http_error_tls_failed == SOUP_STATUS_SSL_FAILED);
 static_assert (http_error_io == SOUP_STATUS_IO_ERROR);
 static_assert (http_error_malformed == SOUP_STATUS_MALFORMED);
+static_assert (http_error_too_many_redirects == SOUP_STATUS_TOO_MANY_REDIRECTS);
 
 struct HttpTransport
 {

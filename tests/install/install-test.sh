@@ -7,8 +7,8 @@
 # runs them.
 # The configured layout comes from the environment, set by CMake: KIV_PREFIX, KIV_LIBDIR,
 # KIV_INCLUDEDIR, KIV_BINDIR, KIV_MANDIR, KIV_DATADIR, KIV_VERSION, KIV_SOVERSION,
-# KIV_CONFIG_URL, KIV_HAVE_UI, KIV_HAVE_GIR, KIV_HAVE_DOCS, KIV_DOCDIR, KIV_SOURCE_DIR, CMAKE, CC
-# and KIV_CFLAGS.
+# KIV_CONFIG_URL, KIV_HAVE_UI, KIV_HAVE_GIR, KIV_HAVE_DOCS, KIV_DOCDIR, KIV_SOURCE_DIR,
+# KIV_SOUP_MODULE, CMAKE, CC and KIV_CFLAGS.
 set -euo pipefail
 # Output is read into variables before grep -q sees it: grep -q stops at the first match, and the
 # writer it leaves behind would die of SIGPIPE and fail the whole pipeline under pipefail.
@@ -92,6 +92,9 @@ fi
 export PKG_CONFIG_PATH=$lib/pkgconfig
 [ "$(pkg-config --variable=prefix kiv)" = "$root" ] || fail "kiv.pc names prefix $(pkg-config --variable=prefix kiv)"
 [ "$(pkg-config --modversion kiv)" = "$KIV_VERSION" ] || fail "kiv.pc has version $(pkg-config --modversion kiv)"
+# An installer that loads libsoup itself must know which one the library loads.
+[ "$(pkg-config --variable=soup kiv)" = "$KIV_SOUP_MODULE" ] \
+  || fail "kiv.pc names libsoup '$(pkg-config --variable=soup kiv)', not $KIV_SOUP_MODULE"
 
 # build_and_run PROGRAM PACKAGE: compiles PROGRAM.c as C against PACKAGE and runs it.
 build_and_run ()
@@ -122,7 +125,7 @@ for dir in $(pkg-config --variable pc_path pkg-config | tr : ' '); do
     [ -e "$pc" ] && ln -s "$pc" "$only_public/" 2>/dev/null || true # the first one found wins
   done
 done
-rm -f "$only_public/libsoup-2.4.pc" "$only_public/gio-2.0.pc"
+rm -f "$only_public/libsoup-2.4.pc" "$only_public/libsoup-3.0.pc" "$only_public/gio-2.0.pc"
 PKG_CONFIG_LIBDIR=$only_public:$lib/pkgconfig pkg-config --cflags --libs kiv >/dev/null \
   || fail "kiv.pc needs development files that no public header needs"
 # ui.h includes a header of kiv's, so kiv-ui.pc must bring in kiv.
