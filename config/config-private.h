@@ -180,6 +180,11 @@ bool keyring_is_armoured (std::string_view text);
 // checksum that does not match.
 bool dearmor_keyring (std::string_view text, std::string *out_packets);
 
+// Tells progress (when given) why the configuration at url cannot be had: url, " : " and the
+// reason, untranslated.
+void report_failure_to_progress (ProgressFunc progress, gpointer user_data, const char *url,
+                                 const char *reason);
+
 // What get_configuration reports when the configuration cannot be downloaded or saved: the
 // configuration URL and the error's message to progress (when given), and a warning.
 void report_download_failure (ProgressFunc progress, gpointer user_data, const GError *error);

@@ -58,13 +58,18 @@ void parse_section (Configuration *config, std::string_view text, std::string_vi
     observer->section_ended (lines.number () + (why == SectionEnd::end_of_text), why);
 }
 
+void report_failure_to_progress (ProgressFunc progress, gpointer user_data, const char *url,
+                                 const char *reason)
+{
+  if (progress == nullptr)
+    return;
+  g_autofree char *message = g_strdup_printf ("%s : %s", url, reason);
+  progress (message, user_data);
+}
+
 void report_download_failure (ProgressFunc progress, gpointer user_data, const GError *error)
 {
-  if (progress != nullptr)
-    {
-      g_autofree char *message = g_strdup_printf ("%s : %s", KIV_CONFIG_URL, error->message);
-      progress (message, user_data);
-    }
+  report_failure_to_progress (progress, user_data, KIV_CONFIG_URL, error->message);
   g_log (nullptr, G_LOG_LEVEL_WARNING, "Failed to download config file '%s'\n", KIV_CONFIG_URL);
 }
 

@@ -220,11 +220,7 @@ std::string refusal_of_older (Verifier &verifier, gint64 created, const char *pa
 void report_refusal (ProgressFunc progress, gpointer user_data, const char *url,
                      const std::string &reason)
 {
-  if (progress != nullptr)
-    {
-      g_autofree char *message = g_strdup_printf ("%s : %s", url, reason.c_str ());
-      progress (message, user_data);
-    }
+  report_failure_to_progress (progress, user_data, url, reason.c_str ());
   g_log (nullptr, G_LOG_LEVEL_WARNING, "Failed to verify config file '%s': %s\n", url,
          reason.c_str ());
 }
