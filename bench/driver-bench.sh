@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # The driver end to end, timed beside the work it stands for, and its peak memory on a large
 # configuration file, for one build or several (the library built with libsoup 2.4 and with
 # libsoup 3). Runs in a private mount and network namespace (see scripts/sandbox.sh) with the

@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # Prints a configuration file of at least `bytes` bytes made of one section headed `id`, cycling
 # through the instruction kinds a real section holds (one line in eleven is a comment, one an
 # install line for the other 64-bit naming, which an x86_64 machine drops).

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // How long the instruction parser takes over a large section, and whether hostile lines keep
 // the cost linear in their length.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // How long reading a Fedora release text takes when it is hostile: the release pattern must stay
 // linear in the text's length. The release file is read whole, line breaks and all, so it is the
 // harder case; the command's description is one line of it.

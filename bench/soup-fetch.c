@@ -1,3 +1,5 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
+/* SPDX-FileCopyrightText: 2026 The kiv authors */
 /* soup-fetch URL FILE: what the driver's HTTP stack alone costs. A plain libsoup session fetches
  * URL and the body is written to FILE, with none of the driver's own work around it, so that the
  * driver's time can be set beside the floor its libraries set, and not only beside curl's. It is

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // compare_versions beside glibc's strverscmp on two workloads: the pairs the parser meets (a
 // kernel range's bounds against the running kernel's release, and releases against each other),
 // and short strings (empty ones, single components, strings that differ in their first byte,

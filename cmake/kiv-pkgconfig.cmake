@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # kiv_install_pkgconfig(TEMPLATE): installs the pkg-config file made from TEMPLATE (NAME.pc.in)
 # into the library directory.
 #

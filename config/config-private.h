@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // config-private.h: the parser and dump behind config.h, shared by config/ and its tests,
 // never installed.
 #pragma once

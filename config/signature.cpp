@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // What a publisher's signature comes to: gpgv's status lines judged, and armoured keyrings
 // decoded for gpgv. Reads nothing but its arguments.
 #include "config-private.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // The signed road of get_configuration: the configuration and its detached signature are
 // downloaded beside ~/.kiv-config, gpgv checks them against the keyring the build names, and only
 // a good signature no older than the kept one puts both in place.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // kiv-config-check: shows what the configuration back end finds on this machine.
 #include <cstdio>
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // host-private.h: the pure pieces behind host.h, shared by host/ and its tests, never installed.
 // They read nothing but their arguments, so tests can feed them any text.
 #pragma once

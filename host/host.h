@@ -1,3 +1,5 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
+/* SPDX-FileCopyrightText: 2026 The kiv authors */
 /* host.h: which distribution, release and kernel this machine runs, and the small comparisons
  * an installer needs to act on that (version strings, architecture names). */
 #pragma once

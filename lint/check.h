@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // check.h: what kiv-config-lint finds in a configuration file. It reads nothing but its
 // arguments, so tests can hand it any text; reading files and printing live in main.cpp.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // kiv-config-lint: checks an installer configuration file, or previews what a machine gets from
 // it, through the back end's own section walk, parser and dump.
 #include <cstdio>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // Which answers a download accepts. Nothing here knows the HTTP library: the transport hands over
 // what the answer said, and these rules decide.
 #include <charconv>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // net-private.h: the pieces behind http_download_file, shared by net/, config/ and their tests,
 // never installed. A download is three separable steps: the transport fetches an answer and
 // vouches that its body is whole, the checks say which answers are acceptable, and a staged file

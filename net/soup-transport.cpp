@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // The libsoup 2.4 transport of a download: what it takes to see an answer's end for sure.
 //
 // libsoup 2.4 takes a connection that closes at a chunk boundary for the end of a chunked body,

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // The libsoup 3 transport of a download: what it takes to see an answer's end for sure, with the
 // same codes as the libsoup 2.4 transport.
 //

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // Files that must never be half-written: a download is written to a staging file in the
 // destination's directory, so that one rename puts the whole of it in place.
 #include <algorithm>

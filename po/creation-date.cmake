@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # cmake -DPOT=FILE -P creation-date.cmake: turns FILE.extracted, as xgettext wrote it, into FILE
 # with a creation date that does not come from the clock, so that two builds of the same sources
 # install the same template. Package builds set SOURCE_DATE_EPOCH (the date of their last

@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # Sourced by scripts/run and the end-to-end tests: helpers that run inside a fresh private mount
 # and network namespace (unshare --mount --net), where a copy of /etc is mounted over /etc so that
 # host names, trusted authorities and release files can be changed without touching the machine.

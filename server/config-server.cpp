@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // kiv-config-server: serves one configuration file, and its signature when given one, over HTTPS,
 // for trying the driver and for the end-to-end tests, which point the configuration host name at
 // loopback. Besides serving the file it can play a broken or hostile server, so that the

@@ -1,3 +1,5 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
+/* SPDX-FileCopyrightText: 2026 The kiv authors */
 /* Compiled as C with warnings as errors in CI: every public header must be valid C. */
 #include "config.h"
 #include "host.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // How gpgv's reports are judged, and armoured keyrings decoded. The status lines are what gpgv
 // 2.2 writes for each case; the end-to-end tests run the real gpgv on real signatures.
 #include <gtest/gtest.h>

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # Programs that use the library as installers do, each retrieving a section from the
 # configuration server on loopback: a Python script through the typelib, a C program with
 # functions of its own that share the library's names, and one that loads libsoup 3 itself.

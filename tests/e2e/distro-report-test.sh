@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # The driver's distribution report on machines with and without the release command and the
 # Fedora release file.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"

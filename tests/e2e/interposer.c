@@ -1,3 +1,5 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
+/* SPDX-FileCopyrightText: 2026 The kiv authors */
 /* An installer whose own functions happen to share the back end's names. They must never stand
  * in for the library's: the library's internal calls bind inside it. This program defines its own
  * versions, exports them (it is linked with -rdynamic) so that a library calling through the

@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 """libkiv.so from Python through its typelib, as an installer written in Python uses it.
 
 callers-test.sh runs this in a sandbox whose release command reports Debian bookworm and whose

@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # Helpers for end-to-end tests of the real kiv-config-check and kiv-config-lint. Each case runs in
 # a private mount and network namespace with its own copy of /etc mounted over /etc, so it can add
 # or remove release files, host names and trusted authorities without touching the machine. Only

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # kiv-config-lint end to end: its preview against the real driver's dump on several machines, a
 # configuration fetched over HTTPS from a server on loopback, and its command line.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # The driver end to end under valgrind's memcheck: a retrieval over HTTPS from the bundled server,
 # a server answering 404, and a machine without release information. Each run must show no
 # invalid read or write, no use of uninitialised memory, and nothing definitely or indirectly

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # The driver end to end over real HTTPS: a configuration server on loopback inside the namespace,
 # a certificate authority made for the run, and the configuration host name pointed at loopback.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # A signed build of the driver end to end: the configuration and its detached signature served over
 # HTTPS on loopback, checked by the real gpgv against keys made for the run. Every refusal must
 # leave the copy kept from an earlier run, and its signature, exactly as they were.

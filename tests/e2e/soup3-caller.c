@@ -1,3 +1,5 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
+/* SPDX-FileCopyrightText: 2026 The kiv authors */
 /* soup3-caller URL FILE: an installer that loads libsoup 3 itself, as WebKitGTK 4.1 or GStreamer's
  * HTTP source do, and then downloads URL into FILE through the library. With a library built with
  * libsoup 3 both work and it prints what it did; a library built with libsoup 2.4 and libsoup 3

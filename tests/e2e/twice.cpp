@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // Retrieves the configuration twice in one process, for the end-to-end tests: the second call
 // must hand back the same record without downloading or parsing, and dump it again. Prints what
 // went wrong on standard output and exits 1; prints nothing on success.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // Helpers shared by the fuzz targets: silence, owned records, and a failure that libFuzzer keeps.
 #pragma once
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // Instruction lines through the parser, one after another into one record. The first byte picks
 // the machine; the rest is split at newlines into lines, as a section's lines would be.
 //

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // The output of the release command and the text of the Fedora release file: the same input is
 // read both ways, into records that already hold values, so replacing a field is exercised too.
 //

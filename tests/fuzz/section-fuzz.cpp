@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // Whole configuration files through the section parser. The first byte picks the machine and
 // the config-id looked for; the rest is the file's text.
 //

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // compare_versions on pairs of strings: the input up to its first NUL byte, and what follows up
 // to the next one.
 //

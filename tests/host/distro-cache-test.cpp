@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // get_distro_information keeps process-wide state, so these cases live in a program of their own
 // and run in order. The release command is a fake found through PATH.
 #include <cstdlib>

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # Usage: install-test.sh BUILD_DIR
 # Installs the build the two ways installer authors do, into a temporary directory, and checks
 # what they get: the libraries with their SONAME and links, the headers, the pkg-config files,

@@ -1,3 +1,5 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
+/* SPDX-FileCopyrightText: 2026 The kiv authors */
 /* An installer in miniature: built by the install test from the installed headers and
  * libraries alone, found through pkg-config. It is C on purpose, since installers written in C
  * include the same headers. */

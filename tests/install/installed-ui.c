@@ -1,3 +1,5 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
+/* SPDX-FileCopyrightText: 2026 The kiv authors */
 /* A graphical installer in miniature: built by the install test against the installed kiv-ui
  * alone. It never initialises GTK and opens no dialog; loading it proves the dynamic linker
  * finds display_error in the installed library. */

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # Usage: manual-page-test.sh PAGE
 # A manual page with a roff mistake still renders, only wrongly, so any warning fails the test.
 set -euo pipefail

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # Usage: translation-template-test.sh KIV_POT
 # The template is what translators of an installer work from, so it must hold every message the
 # back end translates, nothing else, and mark each as a C format string: gettext tools then

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // http_download_file against servers on loopback: the bundled configuration server, run as a
 // process of its own, for what a server sends (and for the hostile servers it can play), and a raw
 // socket for answers no server library would send. The test itself never loads an HTTP library,

@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # Runs a test program in a network namespace of its own in which only loopback exists, so that a
 # name the test expects not to resolve is never sent to the machine's name server, and no proxy
 # or outside host can answer in place of the test's own servers.

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # Usage: soup-flavour-test.sh BUILD_DIR SOUP_MODULE
 # A process that loads libsoup 2.4 and libsoup 3 is ended by whichever loads second, so everything
 # built here on the library (the library itself, through which the typelib's callers load it, the

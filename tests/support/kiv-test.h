@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // kiv-test.h: what the tests, fuzz targets and benchmarks share. Records they own (the product's
 // records live for the whole process), snapshots of lists, the sign of a comparison, and logs
 // captured through GLib's structured writer. Needs no test framework.

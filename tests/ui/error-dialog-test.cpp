@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
 // Drives the real dialog on an X server (CTest starts a virtual one). display_error only returns
 // once the dialog is closed, so a timer set up beforehand finds the dialog among the toplevel
 // windows while display_error's nested loop runs, records what it sees and then ends it.

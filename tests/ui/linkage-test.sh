@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# SPDX-FileCopyrightText: 2026 The kiv authors
 # Usage: linkage-test.sh LIBKIV_UI LIBKIV DRIVER
 # Installers without a graphical front end must be able to use libkiv.so and the driver on a
 # machine without GTK, so only libkiv-ui.so may need it; and libkiv-ui.so exports display_error
