@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // SPDX-FileCopyrightText: 2026 The kiv authors
-#include "config-private.h"
+#include "parse-private.h"
 
 #include <algorithm>
 #include <array>

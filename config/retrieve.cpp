@@ -1,79 +1,37 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // SPDX-FileCopyrightText: 2026 The kiv authors
+// Configuration retrieval: the configuration's bytes fetched into ~/.kiv-config, this machine's
+// section parsed from them and kept for the life of the process.
 #include "config.h"
 
 #include <glib/gi18n.h>
 
-#include "config-private.h"
-#include "host.h"
-#include "net.h"
+#include "dump-private.h"
+#include "parse-private.h"
+#include "retrieve-private.h"
 
 namespace
 {
 // Installers keep pointers into this record, so it is made once and never freed.
 Configuration *cached_configuration = nullptr;
 
-const char *or_null (const char *text)
+// Tells progress (when given) and the log why the configuration at url cannot be had. Neither
+// text is translated.
+void report_failure (ProgressFunc progress, gpointer user_data, const char *url,
+                     const GError *error)
 {
-  return text != nullptr ? text : "(null)";
-}
-
-} // namespace
-
-char *config_id_for (const DistroInformation *distro)
-{
-  return g_strdup_printf ("[%s %s]", or_null (distro != nullptr ? distro->distributor : nullptr),
-                          or_null (distro != nullptr ? distro->codename : nullptr));
-}
-
-void parse_section (Configuration *config, std::string_view text, std::string_view config_id,
-                    const HostFacts &host, ParseObserver *observer)
-{
-  Lines lines (text);
-  std::string_view line;
-  bool found = false;
-  while (!found && lines.next (line))
-    found = line.starts_with (config_id);
-  if (!found)
-    return;
-  if (observer != nullptr)
-    observer->section_selected (lines.number (), line);
-
-  // The section ends before an empty line or at one that opens the next section.
-  auto why = SectionEnd::end_of_text;
-  while (lines.next (line))
+  if (progress != nullptr)
     {
-      if (line.empty ())
-        {
-          why = SectionEnd::empty_line;
-          break;
-        }
-      if (observer != nullptr)
-        observer->section_line (lines.number (), line);
-      if (!parse_instruction (config, line, host, observer))
-        {
-          why = SectionEnd::next_section;
-          break;
-        }
+      g_autofree char *message = g_strdup_printf ("%s : %s", url, error->message);
+      progress (message, user_data);
     }
-  if (observer != nullptr)
-    observer->section_ended (lines.number () + (why == SectionEnd::end_of_text), why);
+  if (error->domain == KIV_CONFIG_ERROR)
+    g_log (nullptr, G_LOG_LEVEL_WARNING, "Failed to verify config file '%s': %s\n", url,
+           error->message);
+  else
+    g_log (nullptr, G_LOG_LEVEL_WARNING, "Failed to download config file '%s'\n", url);
 }
-
-void report_failure_to_progress (ProgressFunc progress, gpointer user_data, const char *url,
-                                 const char *reason)
-{
-  if (progress == nullptr)
-    return;
-  g_autofree char *message = g_strdup_printf ("%s : %s", url, reason);
-  progress (message, user_data);
-}
-
-void report_download_failure (ProgressFunc progress, gpointer user_data, const GError *error)
-{
-  report_failure_to_progress (progress, user_data, KIV_CONFIG_URL, error->message);
-  g_log (nullptr, G_LOG_LEVEL_WARNING, "Failed to download config file '%s'\n", KIV_CONFIG_URL);
-}
+} // namespace
 
 const Configuration *get_configuration (ProgressFunc progress, gpointer user_data)
 {
@@ -84,24 +42,15 @@ const Configuration *get_configuration (ProgressFunc progress, gpointer user_dat
     }
 
   g_autofree char *path = g_build_path ("/", g_get_home_dir (), ".kiv-config", nullptr);
-#ifdef KIV_CONFIG_KEYRING
-  g_autofree char *text
-      = fetch_signed_configuration (KIV_CONFIG_URL, path, KIV_CONFIG_KEYRING, progress, user_data);
-  if (text == nullptr)
-    return nullptr;
-#else
   g_autoptr (GError) error = nullptr;
-  if (!http_download_file (KIV_CONFIG_URL, path, progress, user_data, &error))
+  // An older copy may still be at path; it is stale, so it is never read.
+  g_autoptr (GBytes) bytes
+      = fetch_configuration (KIV_CONFIG_URL, path, progress, user_data, &error);
+  if (bytes == nullptr)
     {
-      // An older copy may still be at path; it is stale, so it is not read.
-      report_download_failure (progress, user_data, error);
+      report_failure (progress, user_data, KIV_CONFIG_URL, error);
       return nullptr;
     }
-
-  g_autofree char *text = nullptr;
-  if (!g_file_get_contents (path, &text, nullptr, nullptr))
-    return nullptr;
-#endif
 
   cached_configuration = new_configuration ();
 
@@ -114,7 +63,11 @@ const Configuration *get_configuration (ProgressFunc progress, gpointer user_dat
     }
 
   // The file is text: a NUL byte ends it.
-  parse_section (cached_configuration, text, config_id, host_facts (info));
+  gsize size = 0;
+  const auto *data = static_cast<const char *> (g_bytes_get_data (bytes, &size));
+  const std::string_view text (data, size);
+  parse_section (cached_configuration, text.substr (0, text.find ('\0')), config_id,
+                 host_facts (info));
 
   debug_configuration (cached_configuration);
   return cached_configuration;

@@ -87,15 +87,6 @@ std::size_t line_end (GRegex *line, std::string_view text, std::size_t from, std
 }
 } // namespace
 
-std::string_view kiv_trim (std::string_view text)
-{
-  const auto first = text.find_first_not_of (kiv_trim_chars);
-  if (first == std::string_view::npos)
-    return text.substr (text.size ()); // empty, but still pointing into text
-  const auto last = text.find_last_not_of (kiv_trim_chars);
-  return text.substr (first, last - first + 1);
-}
-
 // An unanchored search of the whole pattern runs `.*?` from every "Fedora" to the end of the
 // line, which takes time quadratic in a long line of repeated "Fedora release 1 (". Here the
 // codename of a head is the text up to the first ')' after it, unless a line break comes first;
@@ -158,12 +149,9 @@ bool match_fedora_release (const char *text, char **out_release, char **out_code
 
 void parse_release_output (const char *output, DistroInformation *info)
 {
-  std::string_view rest (output);
-  while (true)
+  Lines lines (output);
+  for (std::string_view line; lines.next (line);)
     {
-      const auto end = rest.find ('\n');
-      const std::string_view line = rest.substr (0, end);
-
       const auto colon = line.find (':');
       if (char **field = field_for_key (line.substr (0, colon), info))
         {
@@ -176,10 +164,6 @@ void parse_release_output (const char *output, DistroInformation *info)
             }
           replace_field (field, value);
         }
-
-      if (end == std::string_view::npos)
-        break;
-      rest.remove_prefix (end + 1);
     }
 
   // lsb_release on Fedora runs the codename's words together; the description spells it out.

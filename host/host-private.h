@@ -6,12 +6,8 @@
 
 #include <string_view>
 
+#include "common-private.h"
 #include "host.h"
-
-// Bytes removed from both ends of a value; unlike isspace() this leaves a vertical tab alone.
-inline constexpr std::string_view kiv_trim_chars = " \t\n\f\r";
-
-std::string_view kiv_trim (std::string_view text);
 
 // Fills the four strings of info from the output of "lsb_release -a", replacing what a key
 // seen earlier had set. Fields whose key never appears are left as they were.

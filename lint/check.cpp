@@ -6,9 +6,9 @@
 
 #include <glib.h>
 
-#include "config-private.h"
 #include "host-private.h"
 #include "host.h"
+#include "parse-private.h"
 
 namespace
 {

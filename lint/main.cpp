@@ -14,8 +14,9 @@
 #include <json-glib/json-glib.h>
 
 #include "check.h"
-#include "config-private.h"
+#include "dump-private.h"
 #include "net.h"
+#include "parse-private.h"
 
 namespace
 {

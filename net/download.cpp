@@ -15,6 +15,7 @@ struct Writing
   guint64 total;
   ProgressFunc progress;
   gpointer user_data;
+  GByteArray *copy; // of what was written, or NULL
   GError **error;
 };
 
@@ -23,6 +24,9 @@ gboolean write_piece (std::string_view piece, gpointer data)
   auto *writing = static_cast<Writing *> (data);
   if (!writing->file->write (piece, writing->error))
     return FALSE;
+  if (writing->copy != nullptr)
+    g_byte_array_append (writing->copy, reinterpret_cast<const guint8 *> (piece.data ()),
+                         guint (piece.size ()));
   writing->total += piece.size ();
   if (writing->progress != nullptr)
     {
@@ -36,7 +40,7 @@ gboolean write_piece (std::string_view piece, gpointer data)
 
 std::unique_ptr<StagedFile> download_staged (HttpTransport *transport, const char *url,
                                              const char *path, ProgressFunc progress,
-                                             gpointer user_data, GError **error)
+                                             gpointer user_data, GBytes **out_body, GError **error)
 {
   if (progress != nullptr)
     {
@@ -57,9 +61,12 @@ std::unique_ptr<StagedFile> download_staged (HttpTransport *transport, const cha
   auto staged = StagedFile::create (path, error);
   if (staged == nullptr)
     return nullptr;
-  Writing writing{ staged.get (), 0, progress, user_data, error };
+  g_autoptr (GByteArray) copy = out_body != nullptr ? g_byte_array_new () : nullptr;
+  Writing writing{ staged.get (), 0, progress, user_data, copy, error };
   if (!http_answer_visit_body (answer.get (), write_piece, &writing))
     return nullptr;
+  if (out_body != nullptr)
+    *out_body = g_byte_array_free_to_bytes (static_cast<GByteArray *> (g_steal_pointer (&copy)));
   return staged;
 }
 
@@ -74,6 +81,6 @@ gboolean http_download_file (const char *url, const char *path, ProgressFunc pro
     }
 
   HttpTransportPtr transport = http_transport_new ();
-  auto staged = download_staged (transport.get (), url, path, progress, user_data, error);
+  auto staged = download_staged (transport.get (), url, path, progress, user_data, nullptr, error);
   return staged != nullptr && staged->commit (error);
 }

@@ -110,7 +110,8 @@ using BodyVisitor = gboolean (*) (std::string_view piece, gpointer data);
 bool http_answer_visit_body (const HttpAnswer *answer, BodyVisitor visit, gpointer data);
 
 // Downloads url into a new staging file beside path, reporting progress as http_download_file
-// does; the caller commits the file or drops it. Returns nullptr with error set on failure.
+// does; the caller commits the file or drops it. out_body, when given, receives the bytes written
+// (so that a caller need not read the file back). Returns nullptr with error set on failure.
 std::unique_ptr<StagedFile> download_staged (HttpTransport *transport, const char *url,
                                              const char *path, ProgressFunc progress,
-                                             gpointer user_data, GError **error);
+                                             gpointer user_data, GBytes **out_body, GError **error);

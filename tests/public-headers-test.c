@@ -16,6 +16,7 @@ static void *const public_functions[] = {
   (void *) compare_versions,
   (void *) architectures_are_equivalent,
   (void *) kiv_http_error_quark,
+  (void *) kiv_config_error_quark,
   (void *) http_download_file,
   (void *) get_configuration,
 #ifdef KIV_HAVE_UI

@@ -17,8 +17,8 @@
 
 #include <glib.h>
 
-#include "config-private.h"
 #include "host.h"
+#include "parse-private.h"
 
 // compare_versions promises only the sign of its result.
 inline int sign (int value)
