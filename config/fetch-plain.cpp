@@ -11,7 +11,10 @@ GBytes *fetch_configuration (const char *url, const char *path, ProgressFunc pro
 {
   HttpTransportPtr transport = http_transport_new ();
   g_autoptr (GBytes) text = nullptr;
-  auto staged = download_staged (transport.get (), url, path, progress, user_data, &text, error);
+  DownloadControl control;
+  control.progress = progress;
+  control.user_data = user_data;
+  auto staged = download_staged (transport.get (), url, path, control, &text, error);
   if (staged == nullptr || !staged->commit (error))
     return nullptr;
   return static_cast<GBytes *> (g_steal_pointer (&text));

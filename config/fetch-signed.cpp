@@ -191,12 +191,15 @@ GBytes *fetch_signed_configuration (const char *url, const char *path, const cha
   // One transport for both downloads, so that the second can reuse what the first set up.
   HttpTransportPtr transport = http_transport_new ();
   g_autoptr (GBytes) text = nullptr;
-  auto config = download_staged (transport.get (), url, path, progress, user_data, &text, error);
+  DownloadControl control;
+  control.progress = progress;
+  control.user_data = user_data;
+  auto config = download_staged (transport.get (), url, path, control, &text, error);
   if (config == nullptr)
     return nullptr;
   g_autoptr (GError) failure = nullptr;
-  auto signature = download_staged (transport.get (), sig_url, sig_path, progress, user_data,
-                                    nullptr, &failure);
+  auto signature
+      = download_staged (transport.get (), sig_url, sig_path, control, nullptr, &failure);
   if (signature == nullptr)
     {
       refuse (error, KIV_CONFIG_ERROR_NO_SIGNATURE,

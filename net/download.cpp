@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // SPDX-FileCopyrightText: 2026 The kiv authors
+// A download: the transport's answer written to a staging file, with the progress reports callers
+// see, and put in place.
 #include "net.h"
 
 #include <gio/gio.h>
@@ -13,60 +15,56 @@ struct Writing
 {
   StagedFile *file;
   guint64 total;
-  ProgressFunc progress;
-  gpointer user_data;
-  GByteArray *copy; // of what was written, or NULL
+  const DownloadControl &control;
   GError **error;
 };
 
 gboolean write_piece (std::string_view piece, gpointer data)
 {
   auto *writing = static_cast<Writing *> (data);
-  if (!writing->file->write (piece, writing->error))
+  // A body of many pieces takes a while to write: a cancellation must not wait for all of it.
+  if (g_cancellable_set_error_if_cancelled (writing->control.cancellable, writing->error)
+      || !writing->file->write (piece, writing->error))
     return FALSE;
-  if (writing->copy != nullptr)
-    g_byte_array_append (writing->copy, reinterpret_cast<const guint8 *> (piece.data ()),
-                         guint (piece.size ()));
   writing->total += piece.size ();
-  if (writing->progress != nullptr)
+  if (writing->control.progress != nullptr)
     {
       g_autofree char *text
           = g_strdup_printf (_ ("fetched %lu bytes"), (unsigned long) writing->total);
-      writing->progress (text, writing->user_data);
+      writing->control.progress (text, writing->control.user_data);
     }
   return TRUE;
 }
 } // namespace
 
 std::unique_ptr<StagedFile> download_staged (HttpTransport *transport, const char *url,
-                                             const char *path, ProgressFunc progress,
-                                             gpointer user_data, GBytes **out_body, GError **error)
+                                             const char *path, const DownloadControl &control,
+                                             GBytes **out_body, GError **error)
 {
-  if (progress != nullptr)
+  if (control.progress != nullptr)
     {
       g_autofree char *text = g_strdup_printf (_ ("fetching %s"), url != nullptr ? url : "(null)");
-      progress (text, user_data);
+      control.progress (text, control.user_data);
     }
 
-  HttpAnswerPtr answer = http_transport_get (transport, url, error);
+  HttpAnswerPtr answer = http_transport_get (transport, url, control, error);
   if (answer == nullptr)
     return nullptr;
 
-  if (progress != nullptr)
+  if (control.progress != nullptr)
     {
       g_autofree char *text = g_strdup_printf (_ ("saving to %s"), path);
-      progress (text, user_data);
+      control.progress (text, control.user_data);
     }
 
   auto staged = StagedFile::create (path, error);
   if (staged == nullptr)
     return nullptr;
-  g_autoptr (GByteArray) copy = out_body != nullptr ? g_byte_array_new () : nullptr;
-  Writing writing{ staged.get (), 0, progress, user_data, copy, error };
+  Writing writing{ staged.get (), 0, control, error };
   if (!http_answer_visit_body (answer.get (), write_piece, &writing))
     return nullptr;
   if (out_body != nullptr)
-    *out_body = g_byte_array_free_to_bytes (static_cast<GByteArray *> (g_steal_pointer (&copy)));
+    *out_body = http_answer_take_body (answer.get ());
   return staged;
 }
 
@@ -81,6 +79,9 @@ gboolean http_download_file (const char *url, const char *path, ProgressFunc pro
     }
 
   HttpTransportPtr transport = http_transport_new ();
-  auto staged = download_staged (transport.get (), url, path, progress, user_data, nullptr, error);
+  DownloadControl control;
+  control.progress = progress;
+  control.user_data = user_data;
+  auto staged = download_staged (transport.get (), url, path, control, nullptr, error);
   return staged != nullptr && staged->commit (error);
 }

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string_view>
 
-#include <glib.h>
+#include <gio/gio.h>
 
 #include "net.h"
 
@@ -66,7 +66,17 @@ struct AnswerHead
   const char *content_length;
   const char *content_encoding;
   const char *location;
+  const char *transfer_encoding;
+  const char *connection;
+  bool http_1_0; // the exchange is HTTP/1.0: the answer's version, or the request's
 };
+
+// The length a head announces for its body, or -1 when it announces none that can be read.
+goffset content_length_of (const AnswerHead &head);
+
+// Whether the connection ends with this answer, as HTTP says it does: after an HTTP/1.0 answer
+// unless it asks to keep the connection alive, after an HTTP/1.1 answer only when it says close.
+bool ends_connection (const AnswerHead &head);
 
 // Judges the head of an answer to a plain GET of url, before its body is read. Refuses a redirect
 // from https to http, a partial answer, a content coding other than identity, and a
@@ -79,10 +89,20 @@ gboolean check_answer_head (const char *url, const AnswerHead &head, GError **er
 gboolean check_answer (const AnswerHead &head, const char *reason, goffset body_length,
                        GError **error);
 
-// The HTTP library's side of a download. Only this part knows the library; what it must
-// guarantee is that an answer reaches the caller only when its body's end was seen, as its
-// Content-Length or the end of the connection (TLS closed as TLS says), and never decoded.
-// One transport keeps its connections for several downloads.
+// How far a download may go, and whom it tells what it does.
+struct DownloadControl
+{
+  GCancellable *cancellable
+      = nullptr;                   // once cancelled, the download ends with G_IO_ERROR_CANCELLED
+  goffset max_size = -1;           // a longer body is refused; -1 sets no bound
+  ProgressFunc progress = nullptr; // told what the download does, as http_download_file says
+  gpointer user_data = nullptr;
+};
+
+// The HTTP library's side of a download (transport.cpp, with soup2.cpp or soup3.cpp). What it
+// guarantees is that an answer reaches the caller only when its body's end was seen, as its
+// Content-Length or the end of the connection (TLS closed as TLS says), and never decoded. One
+// transport keeps its connections for several downloads.
 struct HttpTransport;
 struct HttpTransportFree
 {
@@ -100,18 +120,25 @@ struct HttpAnswerFree
 };
 using HttpAnswerPtr = std::unique_ptr<HttpAnswer, HttpAnswerFree>;
 
-// Sends a GET for url and waits for the whole answer. Returns nullptr with an "HTTP" error unless
-// the answer passed check_answer_head and check_answer.
-HttpAnswerPtr http_transport_get (HttpTransport *transport, const char *url, GError **error);
+// Sends a GET for url and waits for the whole answer, at most control.max_size bytes of body.
+// Returns nullptr with an "HTTP" error unless the answer passed check_answer_head and
+// check_answer; with G_IO_ERROR_CANCELLED once control.cancellable is cancelled, and with
+// G_IO_ERROR_MESSAGE_TOO_LARGE for a longer body (as soon as its Content-Length says so, or its
+// bytes do).
+HttpAnswerPtr http_transport_get (HttpTransport *transport, const char *url,
+                                  const DownloadControl &control, GError **error);
 
 // Calls visit with each piece of the body in the order it arrived, until one call returns
 // false; returns false then.
 using BodyVisitor = gboolean (*) (std::string_view piece, gpointer data);
 bool http_answer_visit_body (const HttpAnswer *answer, BodyVisitor visit, gpointer data);
 
+// The whole body, taken from the answer, which holds none afterwards.
+GBytes *http_answer_take_body (HttpAnswer *answer);
+
 // Downloads url into a new staging file beside path, reporting progress as http_download_file
 // does; the caller commits the file or drops it. out_body, when given, receives the bytes written
 // (so that a caller need not read the file back). Returns nullptr with error set on failure.
 std::unique_ptr<StagedFile> download_staged (HttpTransport *transport, const char *url,
-                                             const char *path, ProgressFunc progress,
-                                             gpointer user_data, GBytes **out_body, GError **error);
+                                             const char *path, const DownloadControl &control,
+                                             GBytes **out_body, GError **error);
