@@ -1,0 +1,113 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
+// kiv-http-test.h: what the tests of downloads share: servers on loopback (the bundled
+// configuration server run as a process of its own, and a raw socket for answers no server
+// library would send), a scratch folder, and the progress a download reports. Nothing here loads
+// an HTTP library, so a program using it runs against the download built with either libsoup.
+// Needs no test framework: a server that cannot start says so on standard error and has port 0.
+//
+// Linking this kit sets GIO_USE_PROXY_RESOLVER=dummy before main: a proxy named in the
+// environment would carry the tests' requests off the machine.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include <gio/gio.h>
+
+// A private folder, removed with whatever the test left in it.
+class Scratch
+{
+public:
+  Scratch ();
+  ~Scratch ();
+  Scratch (const Scratch &) = delete;
+  Scratch &operator= (const Scratch &) = delete;
+
+  std::string path (const char *name) const;
+  // Everything in the folder but the name given, such as a temporary file left behind.
+  std::vector<std::string> others (std::string_view keep) const;
+
+private:
+  char *dir_;
+};
+
+// A file's bytes, or "(unreadable)".
+std::string contents (const std::string &path);
+
+// Writes text to path; false when it cannot.
+bool put (const std::string &path, std::string_view text);
+
+// A ProgressFunc that appends each message to the std::vector<std::string> its data points to.
+void record (const char *message, gpointer user_data);
+
+// The "fetched N bytes" reports among the progress messages, in order.
+std::vector<std::string> fetched_reports (const std::vector<std::string> &progress);
+
+// A certificate and its key, in one PEM text, for 127.0.0.1 and localhost. Trusted by nobody, so
+// a client that checks certificates must refuse it unless a test trusts it (TrustingSelfSigned).
+extern const char *const self_signed_pem;
+
+// For as long as it lives, the process trusts self_signed_pem and nothing else.
+class TrustingSelfSigned
+{
+public:
+  TrustingSelfSigned ();
+  ~TrustingSelfSigned ();
+  TrustingSelfSigned (const TrustingSelfSigned &) = delete;
+  TrustingSelfSigned &operator= (const TrustingSelfSigned &) = delete;
+
+private:
+  Scratch scratch_;
+};
+
+// Sends the same bytes in answer to every connection on 127.0.0.1 and closes it, whatever the
+// bytes promise.
+class RawServer
+{
+public:
+  explicit RawServer (std::string reply);
+  ~RawServer ();
+  RawServer (const RawServer &) = delete;
+  RawServer &operator= (const RawServer &) = delete;
+
+  std::string url () const;
+
+private:
+  void serve ();
+
+  std::string reply_;
+  int fd_ = -1;
+  guint16 port_ = 0;
+  std::thread thread_;
+};
+
+enum class Scheme
+{
+  http,
+  https // with self_signed_pem as the server's certificate
+};
+
+// The bundled configuration server (server/config-server.cpp) in one of its modes, on a free
+// port of 127.0.0.1, serving file_text at /gfx/kiv-config.cfg, with any further options given.
+// It ends with the object.
+class ConfigServer
+{
+public:
+  ConfigServer (const char *mode, std::string_view file_text, Scheme scheme = Scheme::http,
+                const std::vector<std::string> &options = {});
+  ~ConfigServer ();
+  ConfigServer (const ConfigServer &) = delete;
+  ConfigServer &operator= (const ConfigServer &) = delete;
+
+  std::string url (std::string_view path = "/gfx/kiv-config.cfg") const;
+
+private:
+  Scratch scratch_;
+  const std::string scheme_;
+  GSubprocess *process_ = nullptr;
+  guint port_ = 0;
+};
