@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -123,6 +124,16 @@ TrustingSelfSigned::~TrustingSelfSigned ()
 
 RawServer::RawServer (std::string reply) : reply_ (std::move (reply))
 {
+  start ();
+}
+
+RawServer::RawServer (NeverAnswer) : answers_ (false)
+{
+  start ();
+}
+
+void RawServer::start ()
+{
   fd_ = bind_loopback (SOCK_STREAM, 0, &port_);
   if (fd_ < 0 || listen (fd_, 8) != 0)
     {
@@ -141,6 +152,8 @@ RawServer::~RawServer ()
   if (thread_.joinable ())
     thread_.join ();
   close (fd_);
+  for (const int client : held_)
+    close (client);
 }
 
 std::string RawServer::url () const
@@ -150,8 +163,14 @@ std::string RawServer::url () const
 
 void RawServer::serve ()
 {
-  for (int client; (client = accept (fd_, nullptr, nullptr)) >= 0; close (client))
+  for (int client; (client = accept (fd_, nullptr, nullptr)) >= 0;)
     {
+      connections_++;
+      if (!answers_)
+        {
+          held_.push_back (client);
+          continue;
+        }
       std::string request;
       char buffer[4096];
       ssize_t n;
@@ -165,7 +184,81 @@ void RawServer::serve ()
             break;
           sent += gsize (n);
         }
+      close (client);
     }
+}
+
+StalledPort::StalledPort ()
+{
+  // A backlog of 1 leaves room for two connections on Linux; with 0 the kernel would take the
+  // first for a SYN flood and say so in its log.
+  listener_ = bind_loopback (SOCK_STREAM, 0, &port_);
+  if (listener_ < 0 || listen (listener_, 1) != 0)
+    {
+      port_ = 0;
+      return;
+    }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl (INADDR_LOOPBACK);
+  address.sin_port = htons (port_);
+  // For a listener the kernel reports the queue's length as tcpi_unacked and its limit as
+  // tcpi_sacked; it drops SYNs once the length exceeds the limit. Each connect here completes at
+  // once, since the queue has room for it.
+  for (int i = 0; i < 16; i++)
+    {
+      tcp_info info{};
+      socklen_t length = sizeof info;
+      if (getsockopt (listener_, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+        break;
+      if (info.tcpi_unacked > info.tcpi_sacked)
+        return;
+      const int fd = socket (AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (fd < 0 || connect (fd, reinterpret_cast<sockaddr *> (&address), sizeof address) != 0)
+        {
+          if (fd >= 0)
+            close (fd);
+          break;
+        }
+      queued_.push_back (fd);
+    }
+  g_printerr ("kiv-http-test: cannot fill the queue of a listener on loopback\n");
+  port_ = 0;
+}
+
+StalledPort::~StalledPort ()
+{
+  for (const int fd : queued_)
+    close (fd);
+  if (listener_ >= 0)
+    close (listener_);
+}
+
+std::string StalledPort::url () const
+{
+  return "http://127.0.0.1:" + std::to_string (port_) + "/file";
+}
+
+SilentNameServer::SilentNameServer ()
+{
+  guint16 port = 0;
+  fd_ = bind_loopback (SOCK_DGRAM, 53, &port);
+  if (fd_ < 0)
+    return;
+  thread_ = std::thread ([this] {
+    char query[512];
+    while (recv (fd_, query, sizeof query, 0) > 0)
+      queries_++;
+  });
+}
+
+SilentNameServer::~SilentNameServer ()
+{
+  if (fd_ < 0)
+    return;
+  shutdown (fd_, SHUT_RDWR); // wakes the recv, though the socket has no peer
+  thread_.join ();
+  close (fd_);
 }
 
 ConfigServer::ConfigServer (const char *mode, std::string_view file_text, Scheme scheme,

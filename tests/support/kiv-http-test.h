@@ -65,23 +65,79 @@ private:
 };
 
 // Sends the same bytes in answer to every connection on 127.0.0.1 and closes it, whatever the
-// bytes promise.
+// bytes promise; or, made with never_answer, accepts every connection and then neither sends
+// anything nor closes it while the server lives, as a server that hangs does.
 class RawServer
 {
 public:
+  struct NeverAnswer
+  {
+  };
+  static constexpr NeverAnswer never_answer{};
+
   explicit RawServer (std::string reply);
+  explicit RawServer (NeverAnswer);
   ~RawServer ();
   RawServer (const RawServer &) = delete;
   RawServer &operator= (const RawServer &) = delete;
 
   std::string url () const;
+  // How many connections it has accepted so far.
+  int connections () const { return connections_; }
 
 private:
+  void start ();
   void serve ();
 
   std::string reply_;
+  bool answers_ = true;
   int fd_ = -1;
   guint16 port_ = 0;
+  std::atomic<int> connections_ = 0;
+  std::vector<int> held_; // the connections never answered, closed with the server
+  std::thread thread_;
+};
+
+// A port on 127.0.0.1 where connect() hangs. The listener's queue of connections waiting to be
+// accepted is filled with connections the kit makes and never accepts; the kernel then drops every
+// further SYN, so a client stays in SYN_SENT, retrying, for about two minutes before it fails.
+class StalledPort
+{
+public:
+  StalledPort ();
+  ~StalledPort ();
+  StalledPort (const StalledPort &) = delete;
+  StalledPort &operator= (const StalledPort &) = delete;
+
+  // 0 when the queue could not be filled.
+  guint16 port () const { return port_; }
+  std::string url () const;
+
+private:
+  int listener_ = -1;
+  guint16 port_ = 0;
+  std::vector<int> queued_;
+};
+
+// A name server on 127.0.0.1:53 that reads every query and answers none, so that a lookup waits
+// until it is cancelled (or, uncancelled, until the resolver gives up after some ten seconds).
+// isolated-network.sh names 127.0.0.1 as the only name server; without this server nothing
+// listens there and a lookup fails at once. Port 53 can be had only in the test's own namespace.
+class SilentNameServer
+{
+public:
+  SilentNameServer ();
+  ~SilentNameServer ();
+  SilentNameServer (const SilentNameServer &) = delete;
+  SilentNameServer &operator= (const SilentNameServer &) = delete;
+
+  bool listening () const { return fd_ >= 0; }
+  // How many queries it has read so far.
+  int queries () const { return queries_; }
+
+private:
+  int fd_ = -1;
+  std::atomic<int> queries_ = 0;
   std::thread thread_;
 };
 
