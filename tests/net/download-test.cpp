@@ -184,18 +184,24 @@ TEST (HttpDownloadFile, RefusesWhatIsNotTheWholeFile)
 // Every framing that shows where the body ends is taken as it is.
 TEST (HttpDownloadFile, TakesEveryBodyWhoseEndIsKnown)
 {
+  const std::vector<std::string> two_mib = { "--big-mib", "2" };
   const struct
   {
     const char *mode;
     std::string want;
+    std::vector<std::string> options;
   } cases[] = {
-    { "normal", served_text },
-    { "until-close", served_text }, // no length: the end of the connection ends it
-    { "no-content", "" },           // a 204 has no body, whatever its length says
-    { "hop", served_text },
+    { "normal", served_text, {} },
+    { "until-close", served_text, {} }, // no length: the end of the connection ends it
+    { "no-content", "", {} },           // a 204 has no body, whatever its length says
+    { "hop", served_text, {} },
+    { "big", generated_config (2), two_mib },             // far more than one read
+    { "big-until-close", generated_config (2), two_mib }, // and with no length
+    // a pause after every few bytes, even inside the head's last line break
+    { "trickle", served_text, { "--trickle-bytes", "3", "--trickle-ms", "2" } },
   };
   for (const auto &c : cases)
-    expect_stored (ConfigServer (c.mode, served_text).url (), c.want);
+    expect_stored (ConfigServer (c.mode, served_text, Scheme::http, c.options).url (), c.want);
 }
 
 // Over TLS, nobody on the path may have a say: not by a redirect to cleartext, nor by closing
@@ -212,6 +218,9 @@ TEST (HttpDownloadFile, KeepsToTheTrustOfHttps)
   expect_refused (ConfigServer ("tls-cut", served_text, Scheme::https).url (),
                   http_error_tls_failed, "");
   expect_stored (ConfigServer ("until-close", served_text, Scheme::https).url (), served_text);
+  expect_stored (
+      ConfigServer ("big-until-close", served_text, Scheme::https, { "--big-mib", "1" }).url (),
+      generated_config (1));
 }
 
 TEST (HttpDownloadFile, RefusesAnUntrustedCertificate)
@@ -260,34 +269,57 @@ TEST (HttpDownloadFile, RefusesWhatIsNotAnHttpUrl)
   EXPECT_FALSE (http_download_file ("http://127.0.0.1:1/", nullptr, nullptr, nullptr, nullptr));
 }
 
+// However the body is paced, it is stored whole, and each piece is reported with the total so far.
 TEST (HttpDownloadFile, StoresABodyOfSeveralChunks)
 {
-  ConfigServer server ("normal", big_body ());
-  Scratch scratch;
-  const auto path = scratch.path ("target");
-  ASSERT_TRUE (put (path, "older copy"));
-
-  Result r;
-  download (server.url (), path, &r);
-  ASSERT_TRUE (r.ok) << r.error->message;
-  EXPECT_EQ (contents (path), big_body ());
-  EXPECT_TRUE (scratch.others ("target").empty ());
-
-  ASSERT_GE (r.progress.size (), 4u);
-  EXPECT_EQ (r.progress[0], "fetching " + server.url ());
-  EXPECT_EQ (r.progress[1], "saving to " + path);
-  const auto fetched = fetched_reports (r.progress);
-  EXPECT_EQ (fetched.size (), r.progress.size () - 2);
-  EXPECT_GE (fetched.size (), 2u) << "the body came in one chunk; the test proves less";
-  unsigned long previous = 0;
-  for (const auto &message : fetched)
+  const bool have_tls = g_tls_backend_supports_tls (g_tls_backend_get_default ());
+  TrustingSelfSigned trust;
+  const std::vector<std::string> paced = { "--trickle-bytes", "20000", "--trickle-ms", "30" };
+  const struct
+  {
+    const char *mode;
+    Scheme scheme;
+    std::vector<std::string> options;
+    gint64 least_ms; // the pauses the server makes
+  } cases[] = {
+    { "normal", Scheme::http, {}, 0 },
+    { "trickle", Scheme::http, paced, 9 * 30 }, // ten pieces
+    { "trickle", Scheme::https, paced, 9 * 30 },
+  };
+  for (const auto &c : cases)
     {
-      unsigned long total = 0;
-      ASSERT_EQ (sscanf (message.c_str (), "fetched %lu bytes", &total), 1) << message;
-      EXPECT_GT (total, previous) << message;
-      previous = total;
+      if (c.scheme == Scheme::https && !have_tls)
+        continue;
+      ConfigServer server (c.mode, big_body (), c.scheme, c.options);
+      SCOPED_TRACE (server.url ());
+      Scratch scratch;
+      const auto path = scratch.path ("target");
+      ASSERT_TRUE (put (path, "older copy"));
+
+      Result r;
+      const gint64 start = g_get_monotonic_time ();
+      download (server.url (), path, &r);
+      EXPECT_GE (g_get_monotonic_time () - start, c.least_ms * 1000);
+      ASSERT_TRUE (r.ok) << r.error->message;
+      EXPECT_EQ (contents (path), big_body ());
+      EXPECT_TRUE (scratch.others ("target").empty ());
+
+      ASSERT_GE (r.progress.size (), 4u);
+      EXPECT_EQ (r.progress[0], "fetching " + server.url ());
+      EXPECT_EQ (r.progress[1], "saving to " + path);
+      const auto fetched = fetched_reports (r.progress);
+      EXPECT_EQ (fetched.size (), r.progress.size () - 2);
+      EXPECT_GE (fetched.size (), 2u) << "the body came in one chunk; the test proves less";
+      unsigned long previous = 0;
+      for (const auto &message : fetched)
+        {
+          unsigned long total = 0;
+          ASSERT_EQ (sscanf (message.c_str (), "fetched %lu bytes", &total), 1) << message;
+          EXPECT_GT (total, previous) << message;
+          previous = total;
+        }
+      EXPECT_EQ (fetched.back (), "fetched " + std::to_string (big_body_length) + " bytes");
     }
-  EXPECT_EQ (fetched.back (), "fetched " + std::to_string (big_body_length) + " bytes");
 }
 
 TEST (HttpDownloadFile, EmptyBodyEmptiesTheFile)

@@ -13,6 +13,8 @@
 
 #include <glib/gstdio.h>
 
+#include "generated-config.h"
+
 namespace
 {
 const bool direct_connections = g_setenv ("GIO_USE_PROXY_RESOLVER", "dummy", TRUE);
@@ -259,6 +261,14 @@ SilentNameServer::~SilentNameServer ()
   shutdown (fd_, SHUT_RDWR); // wakes the recv, though the socket has no peer
   thread_.join ();
   close (fd_);
+}
+
+std::string generated_config (int mib)
+{
+  std::string text;
+  for (guint64 n = 0; n < guint64 (mib) * generated_lines_per_mib; n++)
+    text += generated_config_line (n);
+  return text;
 }
 
 ConfigServer::ConfigServer (const char *mode, std::string_view file_text, Scheme scheme,

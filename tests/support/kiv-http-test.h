@@ -147,6 +147,9 @@ enum class Scheme
   https // with self_signed_pem as the server's certificate
 };
 
+// The body the bundled server sends in its big modes with --big-mib mib.
+std::string generated_config (int mib);
+
 // The bundled configuration server (server/config-server.cpp) in one of its modes, on a free
 // port of 127.0.0.1, serving file_text at /gfx/kiv-config.cfg, with any further options given.
 // It ends with the object.
