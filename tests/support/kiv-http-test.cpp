@@ -271,42 +271,7 @@ std::string generated_config (int mib)
   return text;
 }
 
-ConfigServer::ConfigServer (const char *mode, std::string_view file_text, Scheme scheme,
-                            const std::vector<std::string> &options)
-    : scheme_ (scheme == Scheme::https ? "https" : "http")
-{
-  const auto file = scratch_.path ("served");
-  const auto ready = scratch_.path ("ready");
-  const auto pem = scratch_.path ("server.pem");
-  put (file, file_text);
-  g_autoptr (GPtrArray) argv = g_ptr_array_new ();
-  for (const char *arg : { KIV_SERVER_PATH, "--port", "0", "--bomb-mib", "64", "--mode", mode,
-                           "--file", file.c_str (), "--ready-file", ready.c_str () })
-    g_ptr_array_add (argv, const_cast<char *> (arg));
-  if (scheme == Scheme::http)
-    g_ptr_array_add (argv, const_cast<char *> ("--plain"));
-  else
-    {
-      put (pem, self_signed_pem);
-      for (const char *arg : { "--cert", pem.c_str (), "--key", pem.c_str () })
-        g_ptr_array_add (argv, const_cast<char *> (arg));
-    }
-  for (const auto &option : options)
-    g_ptr_array_add (argv, const_cast<char *> (option.c_str ()));
-  g_ptr_array_add (argv, nullptr);
-  process_ = g_subprocess_newv (reinterpret_cast<const char *const *> (argv->pdata),
-                                G_SUBPROCESS_FLAGS_STDERR_SILENCE, nullptr);
-  for (int i = 0; i < 500 && port_ == 0 && process_ != nullptr; i++, g_usleep (10000))
-    {
-      g_autofree char *text = nullptr;
-      if (g_file_get_contents (ready.c_str (), &text, nullptr, nullptr))
-        port_ = guint (g_ascii_strtoull (text, nullptr, 10));
-    }
-  if (port_ == 0)
-    g_printerr ("kiv-http-test: the configuration server did not start in mode %s\n", mode);
-}
-
-ConfigServer::~ConfigServer ()
+ServerProcess::~ServerProcess ()
 {
   if (process_ == nullptr)
     return;
@@ -315,7 +280,70 @@ ConfigServer::~ConfigServer ()
   g_object_unref (process_);
 }
 
+bool ServerProcess::start (std::vector<std::string> argv, const std::string &ready_file)
+{
+  for (const char *arg : { "--port", "0", "--ready-file" })
+    argv.emplace_back (arg);
+  argv.push_back (ready_file);
+  g_autoptr (GPtrArray) args = g_ptr_array_new ();
+  for (const auto &arg : argv)
+    g_ptr_array_add (args, const_cast<char *> (arg.c_str ()));
+  g_ptr_array_add (args, nullptr);
+  process_ = g_subprocess_newv (reinterpret_cast<const char *const *> (args->pdata),
+                                G_SUBPROCESS_FLAGS_STDERR_SILENCE, nullptr);
+  for (int i = 0; i < 500 && port_ == 0 && process_ != nullptr; i++, g_usleep (10000))
+    {
+      g_autofree char *text = nullptr;
+      if (g_file_get_contents (ready_file.c_str (), &text, nullptr, nullptr))
+        port_ = guint (g_ascii_strtoull (text, nullptr, 10));
+    }
+  if (port_ == 0)
+    {
+      g_autofree char *command = g_strjoinv (" ", reinterpret_cast<char **> (args->pdata));
+      g_printerr ("kiv-http-test: did not start: %s\n", command);
+    }
+  return port_ != 0;
+}
+
+ConfigServer::ConfigServer (const char *mode, std::string_view file_text, Scheme scheme,
+                            const std::vector<std::string> &options)
+    : scheme_ (scheme == Scheme::https ? "https" : "http")
+{
+  const auto file = scratch_.path ("served");
+  const auto pem = scratch_.path ("server.pem");
+  put (file, file_text);
+  std::vector<std::string> argv
+      = { KIV_SERVER_PATH, "--bomb-mib", "64", "--mode", mode, "--file", file };
+  if (scheme == Scheme::http)
+    argv.emplace_back ("--plain");
+  else
+    {
+      put (pem, self_signed_pem);
+      argv.insert (argv.end (), { "--cert", pem, "--key", pem });
+    }
+  argv.insert (argv.end (), options.begin (), options.end ());
+  process_.start (argv, scratch_.path ("ready"));
+}
+
 std::string ConfigServer::url (std::string_view path) const
 {
-  return scheme_ + "://127.0.0.1:" + std::to_string (port_) + std::string (path);
+  return scheme_ + "://127.0.0.1:" + std::to_string (process_.port ()) + std::string (path);
+}
+
+OldTlsServer::OldTlsServer (std::string_view file_text, Version version)
+{
+  const auto file = scratch_.path ("served");
+  const auto pem = scratch_.path ("server.pem");
+  put (file, file_text);
+  put (pem, self_signed_pem);
+  std::vector<std::string> argv
+      = { "python3", KIV_OLD_TLS_SERVER_PATH, "--cert", pem, "--key", pem, "--file", file };
+  if (version == Version::tls1_0)
+    argv.emplace_back ("--tls1.0");
+  process_.start (argv, scratch_.path ("ready"));
+}
+
+std::string OldTlsServer::url () const
+{
+  return "https://127.0.0.1:" + std::to_string (process_.port ()) + "/gfx/kiv-config.cfg";
 }

@@ -150,23 +150,60 @@ enum class Scheme
 // The body the bundled server sends in its big modes with --big-mib mib.
 std::string generated_config (int mib);
 
+// A server program run for a test: started with "--port 0 --ready-file FILE" added to its
+// arguments, waited for until it has written its port to FILE, and ended with the object.
+class ServerProcess
+{
+public:
+  ServerProcess () = default;
+  ~ServerProcess ();
+  ServerProcess (const ServerProcess &) = delete;
+  ServerProcess &operator= (const ServerProcess &) = delete;
+
+  // Runs argv (a program, looked up in PATH, and its arguments) with its standard error silenced
+  // and ready_file as its ready file; false, said on standard error, if it did not start within
+  // five seconds.
+  bool start (std::vector<std::string> argv, const std::string &ready_file);
+  // 0 until it has started.
+  guint port () const { return port_; }
+
+private:
+  GSubprocess *process_ = nullptr;
+  guint port_ = 0;
+};
+
 // The bundled configuration server (server/config-server.cpp) in one of its modes, on a free
 // port of 127.0.0.1, serving file_text at /gfx/kiv-config.cfg, with any further options given.
-// It ends with the object.
 class ConfigServer
 {
 public:
   ConfigServer (const char *mode, std::string_view file_text, Scheme scheme = Scheme::http,
                 const std::vector<std::string> &options = {});
-  ~ConfigServer ();
-  ConfigServer (const ConfigServer &) = delete;
-  ConfigServer &operator= (const ConfigServer &) = delete;
 
   std::string url (std::string_view path = "/gfx/kiv-config.cfg") const;
 
 private:
   Scratch scratch_;
   const std::string scheme_;
-  GSubprocess *process_ = nullptr;
-  guint port_ = 0;
+  ServerProcess process_;
+};
+
+// tests/support/old-tls-server.py on a free port of 127.0.0.1: a server that speaks TLS 1.1 only
+// (or TLS 1.0 only), shows self_signed_pem, and answers every request with file_text. OpenSSL
+// takes these versions only at its lowest security level, which the script asks for.
+class OldTlsServer
+{
+public:
+  enum class Version
+  {
+    tls1_0,
+    tls1_1
+  };
+  explicit OldTlsServer (std::string_view file_text, Version version = Version::tls1_1);
+
+  std::string url () const;
+
+private:
+  Scratch scratch_;
+  ServerProcess process_;
 };
