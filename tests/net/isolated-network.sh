@@ -1,21 +1,32 @@
 #!/bin/sh
 # SPDX-License-Identifier: LGPL-2.1-or-later
 # SPDX-FileCopyrightText: 2026 The kiv authors
-# Runs a test program in a network namespace of its own in which only loopback exists, so that a
-# name the test expects not to resolve is never sent to the machine's name server, and no proxy
-# or outside host can answer in place of the test's own servers.
+# Runs a test program in a network namespace of its own in which only loopback exists, so that no
+# proxy or outside host can answer in place of the test's own servers, and in a mount namespace
+# of its own in which /etc/resolv.conf names 127.0.0.1 as the only name server, so that a name
+# lookup never leaves the namespace: with nothing on port 53 it fails at once, and a test that
+# wants a lookup to hang starts a name server there that never answers (kiv-http-test.h).
 # Where no namespace can be made (many package build chroots), the tests can still be listed,
 # but running one reports it skipped (77) rather than let it reach the machine's network.
 set -e
 map=--map-root-user
 [ "$(id -u)" -ne 0 ] || map=
 # shellcheck disable=SC2086 # no option at all for root
-if ! unshare $map --net true 2>/dev/null; then
+if ! unshare $map --net --mount true 2>/dev/null; then
   case " $* " in
     *" --gtest_list_tests "*) exec "$@" ;;
   esac
   echo "SKIP: no network namespace can be made here"
   exit 77
 fi
-# shellcheck disable=SC2086
-exec unshare $map --net sh -c 'ip link set lo up && exec "$@"' sh "$@"
+run=$(mktemp -d "${TMPDIR:-/tmp}/kiv-isolated.XXXXXX")
+trap 'rm -rf "$run"' EXIT
+echo 'nameserver 127.0.0.1' > "$run/resolv.conf"
+# Without /etc/resolv.conf the resolver asks 127.0.0.1 anyway.
+# shellcheck disable=SC2016,SC2086
+unshare $map --net --mount --propagation private sh -c '
+  set -e
+  if [ -e /etc/resolv.conf ]; then mount --bind "$1" /etc/resolv.conf; fi
+  ip link set lo up
+  shift
+  exec "$@"' sh "$run/resolv.conf" "$@"
