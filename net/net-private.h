@@ -62,13 +62,13 @@ private:
 // joined by ", " (as libsoup lists them), or is NULL when absent.
 struct AnswerHead
 {
-  guint status;
-  const char *content_length;
-  const char *content_encoding;
-  const char *location;
-  const char *transfer_encoding;
-  const char *connection;
-  bool http_1_0; // the exchange is HTTP/1.0: the answer's version, or the request's
+  guint status = 0;
+  const char *content_length = nullptr;
+  const char *content_encoding = nullptr;
+  const char *location = nullptr;
+  const char *transfer_encoding = nullptr;
+  const char *connection = nullptr;
+  bool http_1_0 = false; // the exchange is HTTP/1.0: the answer's version, or the request's
 };
 
 // The length a head announces for its body, or -1 when it announces none that can be read.

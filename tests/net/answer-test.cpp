@@ -63,6 +63,11 @@ TEST (CheckAnswerHead, RefusesWhatCannotBeTheWholeFileOverTheSameTrust)
     { https_url, 302, nullptr, nullptr, "//mirror.example/x", 0 }, // keeps the scheme: https
     { http_url, 302, nullptr, nullptr, "http://127.0.0.1/x", 0 },  // never had TLS to lose
     { https_url, 302, nullptr, nullptr, nullptr, 0 }, // nowhere to go: the answer is judged later
+    // A Location that is no URL is malformed, and judging it never makes GLib complain.
+    { http_url, 302, nullptr, nullptr, "http://[::1", malformed, "Invalid Redirect URL" },
+    { https_url, 301, nullptr, nullptr, "https://[::1/x", malformed },
+    { https_url, 302, nullptr, nullptr, "http://;evil/", 302, "from https to http://;evil/" },
+    { https_url, 302, nullptr, nullptr, "http://%zz/", malformed },
     // 304 and 305 are not followed, so their Location leads nowhere; they fail later.
     { https_url, 304, nullptr, nullptr, "http://127.0.0.1/x", 0 },
     { https_url, 305, nullptr, nullptr, "http://proxy.example/", 0 },
@@ -104,7 +109,10 @@ TEST (CheckAnswerHead, RefusesWhatCannotBeTheWholeFileOverTheSameTrust)
                     + " coding " + (c.coding ? c.coding : "(none)") + " location "
                     + (c.location ? c.location : "(none)") + " for " + c.url);
       g_autoptr (GError) error = nullptr;
-      const AnswerHead head{ c.status, c.length, c.coding, c.location };
+      const AnswerHead head{ .status = c.status,
+                             .content_length = c.length,
+                             .content_encoding = c.coding,
+                             .location = c.location };
       const gboolean ok = check_answer_head (c.url, head, &error);
       expect_verdict (ok, error, c.want_code, c.message);
       EXPECT_EQ (take_logs (), std::vector<LogRecord>{});
@@ -150,7 +158,7 @@ TEST (CheckAnswer, TakesOnlyASuccessWithTheWholeBody)
       SCOPED_TRACE (std::to_string (c.status) + " length " + (c.length ? c.length : "(none)")
                     + " body " + std::to_string (c.body_length));
       g_autoptr (GError) error = nullptr;
-      const AnswerHead head{ c.status, c.length, nullptr, nullptr };
+      const AnswerHead head{ .status = c.status, .content_length = c.length };
       const gboolean ok = check_answer (head, c.reason, c.body_length, &error);
       expect_verdict (ok, error, c.want_code, c.message);
       if (c.status < 200 || c.status > 299)
@@ -158,5 +166,35 @@ TEST (CheckAnswer, TakesOnlyASuccessWithTheWholeBody)
           EXPECT_STREQ (error != nullptr ? error->message : "", c.reason);
         }
       EXPECT_EQ (take_logs (), std::vector<LogRecord>{});
+    }
+}
+
+// Bytes after a body's announced length can belong to it only where the connection ends with the
+// answer; on a kept connection they would start the next one.
+TEST (EndsConnection, FollowsTheVersionAndTheConnectionHeader)
+{
+  const struct
+  {
+    bool http_1_0;
+    const char *connection;
+    bool want;
+  } cases[] = {
+    { true, nullptr, true }, // HTTP/1.0 closes unless asked otherwise
+    { true, "Keep-Alive", false },
+    { true, "keep-alive, Upgrade", false }, // a list, in any case
+    { true, "keep-alivex", true },          // a token, not a prefix
+    { true, "Keep-Alive, close", true },    // close wins
+    { false, nullptr, false },              // HTTP/1.1 keeps unless told otherwise
+    { false, "close", true },
+    { false, "Upgrade, CLOSE", true },
+    { false, "closed", false },
+    { false, "", false },
+  };
+  for (const auto &c : cases)
+    {
+      SCOPED_TRACE (std::string (c.http_1_0 ? "HTTP/1.0 " : "HTTP/1.1 ")
+                    + (c.connection ? c.connection : "(no Connection)"));
+      const AnswerHead head{ .status = 200, .connection = c.connection, .http_1_0 = c.http_1_0 };
+      EXPECT_EQ (ends_connection (head), c.want);
     }
 }

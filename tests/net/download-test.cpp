@@ -176,6 +176,9 @@ TEST (HttpDownloadFile, RefusesWhatIsNotTheWholeFile)
     { "two-lengths", http_error_malformed, "Content-Length" },
     { "negative-length", http_error_malformed, "-5" },
     { "partial", status_partial_content, "Partial" },
+    // 21 bytes more than announced, then the end of the connection: the first bytes alone would
+    // make another file
+    { "longer", http_error_malformed, "longer than announced" },
   };
   for (const auto &c : cases)
     expect_refused (ConfigServer (c.mode, served_text).url (), c.code, c.message);
@@ -221,6 +224,12 @@ TEST (HttpDownloadFile, KeepsToTheTrustOfHttps)
   expect_stored (
       ConfigServer ("big-until-close", served_text, Scheme::https, { "--big-mib", "1" }).url (),
       generated_config (1));
+  expect_refused (ConfigServer ("longer", served_text, Scheme::https).url (), http_error_malformed,
+                  "longer than announced");
+  // TLS before 1.2 lets someone on the path in, whatever the certificate says.
+  expect_refused (OldTlsServer (served_text).url (), http_error_tls_failed, "TLS 1.1");
+  expect_refused (OldTlsServer (served_text, OldTlsServer::Version::tls1_0).url (),
+                  http_error_tls_failed, "TLS 1.0");
 }
 
 TEST (HttpDownloadFile, RefusesAnUntrustedCertificate)
