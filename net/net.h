@@ -15,7 +15,7 @@ G_BEGIN_DECLS
  * @user_data: (closure): the data the caller handed over with the callback
  *
  * Told what a long operation is doing. The message belongs to the caller of the callback and
- * is valid only during the call: copy it (g_strdup()) to keep it.
+ * is valid only during the call: copy it ([func@GLib.strdup]) to keep it.
  */
 typedef void (*ProgressFunc) (const char *message, gpointer user_data);
 
@@ -23,8 +23,16 @@ typedef void (*ProgressFunc) (const char *message, gpointer user_data);
  * KIV_HTTP_ERROR:
  *
  * The error domain of a download whose request failed or whose answer was refused; its quark is
- * "HTTP". The error's message is the reason phrase of the status or says what went wrong, and its
- * code is one of:
+ * "HTTP", and [func@Kiv.http_error_quark] lists its codes.
+ */
+#define KIV_HTTP_ERROR (kiv_http_error_quark ())
+
+/**
+ * kiv_http_error_quark:
+ *
+ * The quark of the %KIV_HTTP_ERROR domain, for bindings that cannot use the macro: the domain of
+ * a download whose request failed or whose answer was refused. The error's message is the reason
+ * phrase of the status or says what went wrong, and its code is one of:
  *
  * - the HTTP status the server answered with, when it lies outside 200–299 (such as 404 or
  *   304);
@@ -41,13 +49,6 @@ typedef void (*ProgressFunc) (const char *message, gpointer user_data);
  * - 8 for a URL that is not an absolute http or https URL, an answer that cannot be parsed, and
  *   an answer whose Content-Length is negative, invalid, given twice differently or exceeded by
  *   its body.
- */
-#define KIV_HTTP_ERROR (kiv_http_error_quark ())
-
-/**
- * kiv_http_error_quark:
- *
- * The quark of the %KIV_HTTP_ERROR domain, for bindings that cannot use the macro.
  *
  * Returns: the quark of "HTTP"
  */
@@ -75,8 +76,9 @@ KIV_PUBLIC GQuark kiv_http_error_quark (void);
  * @progress is told "fetching %s", "saving to %s" and, after each chunk written,
  * "fetched %lu bytes", translated through gettext.
  *
- * On failure @error holds the file system's error (%G_IO_ERROR) when @path cannot be written,
- * and otherwise one in the %KIV_HTTP_ERROR domain; the file at @path is then left as it was.
+ * On failure @error holds the file system's error (in the [error@Gio.IOErrorEnum] domain,
+ * %G_IO_ERROR) when @path cannot be written, and otherwise one in the %KIV_HTTP_ERROR domain,
+ * whose codes [func@Kiv.http_error_quark] lists; the file at @path is then left as it was.
  * The error is the caller's to free.
  *
  * Returns: %TRUE once the body stands at @path, %FALSE with @error set on failure

@@ -9,7 +9,7 @@
 # runs them.
 # The configured layout comes from the environment, set by CMake: KIV_PREFIX, KIV_LIBDIR,
 # KIV_INCLUDEDIR, KIV_BINDIR, KIV_MANDIR, KIV_DATADIR, KIV_VERSION, KIV_SOVERSION,
-# KIV_CONFIG_URL, KIV_HAVE_UI, KIV_HAVE_GIR, KIV_HAVE_DOCS, KIV_DOCDIR, KIV_SOURCE_DIR,
+# KIV_CONFIG_URL, KIV_HAVE_UI, KIV_HAVE_GIR, KIV_HAVE_DOCS, KIV_REFERENCE_DIR, KIV_SOURCE_DIR,
 # KIV_SOUP_MODULE, CMAKE, CC and KIV_CFLAGS.
 set -euo pipefail
 # Output is read into variables before grep -q sees it: grep -q stops at the first match, and the
@@ -21,7 +21,7 @@ status=0
 fail () { echo "FAIL: $*"; status=1; }
 
 # Absolute directories would send files outside the temporary prefix, into the real system.
-for dir in "$KIV_LIBDIR" "$KIV_INCLUDEDIR" "$KIV_BINDIR" "$KIV_MANDIR" "$KIV_DATADIR" "$KIV_DOCDIR"; do
+for dir in "$KIV_LIBDIR" "$KIV_INCLUDEDIR" "$KIV_BINDIR" "$KIV_MANDIR" "$KIV_DATADIR" "$KIV_REFERENCE_DIR"; do
   case $dir in /*) echo "SKIP: $dir is absolute, so it cannot be installed to a test prefix"; exit 77 ;; esac
 done
 
@@ -84,8 +84,12 @@ if [ "$KIV_HAVE_GIR" = ON ]; then
   [ -f "$lib/girepository-1.0/Kiv-0.1.typelib" ] || fail "Kiv-0.1.typelib is not installed"
 fi
 if [ "$KIV_HAVE_DOCS" = ON ]; then
-  for page in index.html overview.html func.get_configuration.html kiv.devhelp2; do
-    [ -f "$root/$KIV_DOCDIR/$page" ] || fail "the API reference has no $page"
+  # Devhelp finds the reference by its index, named like the folder (kiv-0.1/kiv-0.1.devhelp2),
+  # which carries the API version so that the reference of another one can stand beside it.
+  book=${KIV_REFERENCE_DIR##*/}
+  [ "$book" = "kiv-${KIV_VERSION%.*}" ] || fail "the API reference is installed in $book"
+  for page in index.html overview.html func.get_configuration.html "$book.devhelp2"; do
+    [ -f "$root/$KIV_REFERENCE_DIR/$page" ] || fail "the API reference has no $page"
   done
 fi
 
