@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <gio/gio.h>
 #include <unistd.h>
@@ -118,3 +120,53 @@ inline gboolean write_all (int fd, std::string_view data, std::string_view what,
     }
   return TRUE;
 }
+
+// How run_program runs a program.
+struct ProgramOptions
+{
+  int stdin_fd = -1;    // its standard input; -1: the null device
+  std::vector<int> fds; // handed to it as its file descriptors 3, 4... (/dev/fd/3...)
+  bool quiet = false;   // its standard error goes to the null device, not to ours
+};
+
+// Runs argv (argv[0] looked up in PATH, never through a shell) and collects what it writes to its
+// standard output until it ends. *out_exit_status is its exit status, or -1 when it did not exit
+// normally. FALSE with error set when it cannot be started, or once cancellable is cancelled: the
+// program (and any it started) is then killed, never left running.
+gboolean run_program (const char *const *argv, const ProgramOptions &options,
+                      GCancellable *cancellable, std::string *out_output, int *out_exit_status,
+                      GError **error);
+
+// Opens path for reading if it is a regular file, without waiting on a FIFO or a device that
+// never answers. An empty descriptor with error set when it cannot be opened or is no regular file.
+UniqueFd open_regular_file (const char *path, GError **error);
+
+// The whole of the regular file at path, read as open_regular_file opens it.
+gboolean read_regular_file (const char *path, std::string *out_contents, GError **error);
+
+// Carries the progress reports of work done on a worker thread to the thread-default main context
+// of the thread that started it, in the order they were made, each a copy of the message. The
+// task is held until the last report is delivered, so that whatever the caller tied to it lives
+// as long.
+class ProgressRelay
+{
+public:
+  // The type of the public ProgressFunc, which the modules above this one declare.
+  using Callback = void (*) (const char *message, gpointer user_data);
+
+  ProgressRelay (Callback progress, gpointer user_data, GTask *task);
+  ~ProgressRelay ();
+  ProgressRelay (const ProgressRelay &) = delete;
+  ProgressRelay &operator= (const ProgressRelay &) = delete;
+
+  // A callback for the worker, with the relay as its data; NULL when there is no progress.
+  Callback func () const { return progress_ != nullptr ? relay : nullptr; }
+
+private:
+  static void relay (const char *message, gpointer self);
+
+  Callback progress_;
+  gpointer user_data_;
+  GTask *task_;
+  GMainContext *context_;
+};

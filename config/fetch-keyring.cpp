@@ -6,8 +6,8 @@
 
 #include "signature-private.h"
 
-GBytes *fetch_configuration (const char *url, const char *path, ProgressFunc progress,
-                             gpointer user_data, GError **error)
+GBytes *fetch_configuration (const char *url, const char *path, const DownloadControl &control,
+                             GError **error)
 {
-  return fetch_signed_configuration (url, path, KIV_CONFIG_KEYRING, progress, user_data, error);
+  return fetch_signed_configuration (url, path, KIV_CONFIG_KEYRING, control, error);
 }

@@ -4,16 +4,11 @@
 // the ones parsed.
 #include "retrieve-private.h"
 
-#include "net-private.h"
-
-GBytes *fetch_configuration (const char *url, const char *path, ProgressFunc progress,
-                             gpointer user_data, GError **error)
+GBytes *fetch_configuration (const char *url, const char *path, const DownloadControl &control,
+                             GError **error)
 {
   HttpTransportPtr transport = http_transport_new ();
   g_autoptr (GBytes) text = nullptr;
-  DownloadControl control;
-  control.progress = progress;
-  control.user_data = user_data;
   auto staged = download_staged (transport.get (), url, path, control, &text, error);
   if (staged == nullptr || !staged->commit (error))
     return nullptr;

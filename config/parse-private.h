@@ -64,8 +64,10 @@ enum class SectionEnd
 };
 
 // Told what the section walk and the instruction parser did with each line, by a caller that
-// wants to know why a record came out as it did (a checker, a previewer). The back end passes
-// none: each report sits behind a test of the pointer, so parsing without one costs nothing more.
+// wants to know why a record came out as it did (a checker, a previewer), or that wants the
+// parser quiet: a caller with an observer hears of a skipped line from it, and the parser logs
+// nothing. get_configuration passes none: each report sits behind a test of the pointer, so
+// parsing without one costs nothing more.
 class ParseObserver
 {
 public:

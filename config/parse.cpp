@@ -59,7 +59,8 @@ std::string_view instruction_value (std::string_view line)
 // Install and upgrade lines may end in a colon and an architecture name. It is the lines whose
 // name is equivalent to this machine's that are dropped; differing and unknown names pass.
 // Configuration files are written for that rule, so it must not be "corrected".
-bool is_kept_on_machine (std::string_view line, std::size_t colon, const HostFacts &host)
+bool is_kept_on_machine (std::string_view line, std::size_t colon, const HostFacts &host,
+                         ParseObserver *observer)
 {
   const char *machine = host.machine;
   if (machine == nullptr && host.find_machine != nullptr)
@@ -71,9 +72,12 @@ bool is_kept_on_machine (std::string_view line, std::size_t colon, const HostFac
   if (!architectures_are_equivalent (machine, arch))
     return true;
 
-  g_autofree char *text = copy_text (line);
-  g_log (nullptr, G_LOG_LEVEL_DEBUG, "Skipping foreign arch instruction %s on native %s", text,
-         machine);
+  if (observer == nullptr)
+    {
+      g_autofree char *text = copy_text (line);
+      g_log (nullptr, G_LOG_LEVEL_DEBUG, "Skipping foreign arch instruction %s on native %s", text,
+             machine);
+    }
   return false;
 }
 
@@ -82,7 +86,7 @@ bool is_kept_by_architecture (std::string_view line, const HostFacts &host, Pars
   const auto colon = line.rfind (':');
   if (colon == std::string_view::npos)
     return true;
-  const bool kept = is_kept_on_machine (line, colon, host);
+  const bool kept = is_kept_on_machine (line, colon, host, observer);
   if (observer != nullptr)
     observer->architecture_suffix (line.substr (colon + 1), kept);
   return kept;
@@ -215,7 +219,10 @@ void apply_kernel_range (Configuration *config, std::string_view line, const Hos
 void warn_unrecognised (std::string_view line, ParseObserver *observer)
 {
   if (observer != nullptr)
-    observer->unrecognised (line);
+    {
+      observer->unrecognised (line);
+      return;
+    }
   g_autofree char *text = copy_text (line);
   g_log (nullptr, G_LOG_LEVEL_WARNING, "Unrecognised config instruction: %s (%d)", text,
          int (static_cast<signed char> (line[0])));

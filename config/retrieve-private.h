@@ -8,10 +8,11 @@
 #include <gio/gio.h>
 
 #include "config.h"
+#include "net-private.h"
 
-// Downloads url and puts it in place at path, reporting progress as http_download_file does.
-// Returns exactly the bytes put in place, or NULL with error set: KIV_HTTP_ERROR or G_IO_ERROR
-// when the file cannot be downloaded or stored, KIV_CONFIG_ERROR when it was downloaded and
-// refused. path is then left as it was.
-GBytes *fetch_configuration (const char *url, const char *path, ProgressFunc progress,
-                             gpointer user_data, GError **error);
+// Downloads url and puts it in place at path, as control says (progress reported as
+// http_download_file reports it). Returns exactly the bytes put in place, or NULL with error set:
+// KIV_HTTP_ERROR or G_IO_ERROR when the file cannot be downloaded or stored, KIV_CONFIG_ERROR when
+// it was downloaded and refused. path is then left as it was.
+GBytes *fetch_configuration (const char *url, const char *path, const DownloadControl &control,
+                             GError **error);

@@ -11,6 +11,7 @@
 #include <gio/gio.h>
 
 #include "config.h"
+#include "net-private.h"
 
 // What gpgv's status lines (--status-fd) and exit status say about a detached signature.
 struct SignatureVerdict
@@ -36,6 +37,16 @@ SignatureVerdict judge_gpgv_status (std::string_view status, int exit_status);
 // file can be fetched again.
 std::string refusal_of_older (gint64 created, gint64 kept);
 
+// The time a pair kept from an earlier run bounds the next one with: when its signature was made,
+// as gpgv finds it (signed_at; -1 when the pair no longer checks out, which sets no bound), but
+// never later than when it was stored (stored_at, the kept signature's modification time): a
+// signature dated in the future must not hold back every release until that date.
+gint64 bound_of_kept_pair (gint64 signed_at, gint64 stored_at);
+
+// The modification time a signature made at created is kept with: created, or this machine's time
+// (now) when created lies in the future of its clock.
+gint64 time_to_store (gint64 created, gint64 now);
+
 // Whether a keyring file holds ASCII armour, which gpgv does not read, rather than binary packets.
 bool keyring_is_armoured (std::string_view text);
 
@@ -44,10 +55,10 @@ bool keyring_is_armoured (std::string_view text);
 // checksum that does not match.
 bool dearmor_keyring (std::string_view text, std::string *out_packets);
 
-// Downloads url into a staging file beside path and its detached signature (url + ".sig") beside
-// path + ".sig", and puts both in place only when gpgv finds the signature good by a key in
-// keyring and no older than the signature kept at path + ".sig". Returns exactly the bytes gpgv
-// checked, or NULL with error set (KIV_CONFIG_ERROR when the file was downloaded but refused);
-// the files at path and path + ".sig" are then left as they were.
+// Downloads url into a staging file beside path and its detached signature (url + ".sig", at most
+// 64 KiB) beside path + ".sig", and puts both in place only when gpgv finds the signature good by
+// a key in keyring and no older than the signature kept at path + ".sig". Returns exactly the
+// bytes gpgv checked, or NULL with error set (KIV_CONFIG_ERROR when the file was downloaded but
+// refused); the files at path and path + ".sig" are then left as they were.
 GBytes *fetch_signed_configuration (const char *url, const char *path, const char *keyring,
-                                    ProgressFunc progress, gpointer user_data, GError **error);
+                                    const DownloadControl &control, GError **error);

@@ -98,11 +98,17 @@ template <typename Number> bool read_number (std::string_view field, Number *out
 // ISO 8601 string, which gpgv writes only when asked to; it is not read, and the line then
 // counts as unreadable.
 bool read_validsig (const std::vector<std::string_view> &fields, gint64 *out_created,
-                    int *out_digest)
+                    int *out_digest, std::string_view *out_class)
 {
+  *out_class = fields.size () >= 10 ? fields[9] : std::string_view ();
   return fields.size () >= 10 && read_number (fields[3], out_created)
          && read_number (fields[8], out_digest);
 }
+
+// A signature of class 00 vouches for the file's exact bytes. One of class 01 (gpg --textmode)
+// vouches for its text with the line ends made canonical, so the same file served with CRLF line
+// ends checks out too, and a lone "\r" line does not end a section as an empty line would.
+constexpr std::string_view binary_signature_class = "00";
 
 std::string utc_time (gint64 seconds)
 {
@@ -210,6 +216,7 @@ SignatureVerdict judge_gpgv_status (std::string_view status, int exit_status)
   std::string_view refused_key;
   bool valid = false, unreadable = false;
   int weak_digest = -1;
+  std::string_view text_class;
 
   Lines lines (status);
   for (std::string_view line; lines.next (line);)
@@ -229,9 +236,10 @@ SignatureVerdict judge_gpgv_status (std::string_view status, int exit_status)
 
       gint64 created = -1;
       int digest = -1;
+      std::string_view signature_class;
       if (fields[0] != "VALIDSIG")
         continue;
-      if (!read_validsig (fields, &created, &digest))
+      if (!read_validsig (fields, &created, &digest, &signature_class))
         {
           unreadable = true;
           continue;
@@ -240,6 +248,8 @@ SignatureVerdict judge_gpgv_status (std::string_view status, int exit_status)
       verdict.created = std::max (verdict.created, created);
       if (!is_trusted_digest (digest) && weak_digest < 0)
         weak_digest = digest;
+      if (signature_class != binary_signature_class && text_class.empty ())
+        text_class = signature_class;
     }
 
   if (refusal < std::size (refusals))
@@ -253,6 +263,13 @@ SignatureVerdict judge_gpgv_status (std::string_view status, int exit_status)
     }
   else if (unreadable)
     verdict.reason = "gpgv wrote a VALIDSIG line that cannot be read";
+  else if (!text_class.empty ())
+    {
+      verdict.reason = "a signature of class " + std::string (text_class)
+                       + ", made in text mode: only a binary signature vouches for the file's "
+                         "exact bytes";
+      verdict.code = KIV_CONFIG_ERROR_BAD_SIGNATURE;
+    }
   else if (weak_digest >= 0)
     {
       verdict.reason = "the signature uses the weak digest " + digest_name (weak_digest);
@@ -274,6 +291,16 @@ std::string refusal_of_older (gint64 created, gint64 kept)
     return {};
   return "signed " + utc_time (created) + ", before the copy already kept, signed "
          + utc_time (kept);
+}
+
+gint64 bound_of_kept_pair (gint64 signed_at, gint64 stored_at)
+{
+  return signed_at < 0 ? -1 : std::min (signed_at, stored_at);
+}
+
+gint64 time_to_store (gint64 created, gint64 now)
+{
+  return std::min (created, now);
 }
 
 bool keyring_is_armoured (std::string_view text)

@@ -28,3 +28,10 @@ bool match_fedora_release (const char *text, char **out_release, char **out_code
 
 // The architecture family of one name: 1 for 64-bit x86, 2 for 32-bit x86, 0 for any other.
 int arch_type (const char *name);
+
+// get_distro_information for any thread, cancellable: finds the record unless another call
+// already has, and puts it in place at once. With quiet, the release command's own words on
+// standard error are not shown. NULL with error set when neither the command nor the release
+// file works, or once cancellable is cancelled (the command is then killed).
+const DistroInformation *obtain_distro_information (GCancellable *cancellable, bool quiet,
+                                                    GError **error);

@@ -86,7 +86,7 @@ gboolean check_redirect (const char *url, const char *location, guint status, GE
       = base != nullptr ? g_uri_parse_relative (base, trimmed, location_flags, nullptr) : nullptr;
   if (target == nullptr)
     {
-      g_set_error_literal (error, KIV_HTTP_ERROR, http_error_malformed, "Invalid Redirect URL");
+      g_set_error_literal (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_MALFORMED, "Invalid Redirect URL");
       return FALSE;
     }
   if (g_strcmp0 (g_uri_get_scheme (base), "https") != 0
@@ -123,7 +123,7 @@ gboolean check_answer_head (const char *url, const AnswerHead &head, GError **er
   goffset length = 0;
   if (head.content_length != nullptr && !parse_content_length (head.content_length, &length))
     {
-      g_set_error (error, KIV_HTTP_ERROR, http_error_malformed,
+      g_set_error (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_MALFORMED,
                    "Refused an answer with Content-Length '%s'", head.content_length);
       return FALSE;
     }
@@ -138,7 +138,7 @@ goffset content_length_of (const AnswerHead &head)
   return length;
 }
 
-bool ends_connection (const AnswerHead &head)
+bool ends_connection (const AnswerHead &head, bool asked_to_close)
 {
   bool keep_alive = false, close = false;
   if (head.connection != nullptr)
@@ -149,7 +149,7 @@ bool ends_connection (const AnswerHead &head)
                && option.size () == 5;
       return true;
     });
-  return close || (head.http_1_0 && !keep_alive);
+  return close || ((head.http_1_0 || asked_to_close) && !keep_alive);
 }
 
 gboolean check_answer (const AnswerHead &head, const char *reason, goffset body_length,
@@ -167,11 +167,11 @@ gboolean check_answer (const AnswerHead &head, const char *reason, goffset body_
     return TRUE;
 
   if (body_length < announced)
-    g_set_error (error, KIV_HTTP_ERROR, http_error_io,
+    g_set_error (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_IO,
                  "Body cut short: %" G_GINT64_FORMAT " of %" G_GINT64_FORMAT " bytes received",
                  gint64 (body_length), gint64 (announced));
   else
-    g_set_error (error, KIV_HTTP_ERROR, http_error_malformed,
+    g_set_error (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_MALFORMED,
                  "Body longer than announced: %" G_GINT64_FORMAT " of %" G_GINT64_FORMAT " bytes",
                  gint64 (body_length), gint64 (announced));
   return FALSE;

@@ -85,3 +85,64 @@ gboolean http_download_file (const char *url, const char *path, ProgressFunc pro
   auto staged = download_staged (transport.get (), url, path, control, nullptr, error);
   return staged != nullptr && staged->commit (error);
 }
+
+namespace
+{
+// What an asynchronous download carries to its worker thread.
+struct Job
+{
+  char *url;
+  char *path;
+  ProgressRelay relay;
+};
+
+void free_job (gpointer data)
+{
+  auto *job = static_cast<Job *> (data);
+  g_free (job->url);
+  g_free (job->path);
+  delete job;
+}
+
+void download_in_thread (GTask *task, gpointer, gpointer data, GCancellable *cancellable)
+{
+  auto *job = static_cast<Job *> (data);
+  HttpTransportPtr transport = http_transport_new ();
+  DownloadControl control;
+  control.cancellable = cancellable;
+  control.progress = job->relay.func ();
+  control.user_data = &job->relay;
+  GError *error = nullptr;
+  auto staged = download_staged (transport.get (), job->url, job->path, control, nullptr, &error);
+  // The last moment to give up: once renamed, the new file stands.
+  if (staged != nullptr && !g_cancellable_set_error_if_cancelled (cancellable, &error)
+      && staged->commit (&error))
+    g_task_return_boolean (task, TRUE);
+  else
+    g_task_return_error (task, error);
+}
+} // namespace
+
+void http_download_file_async (const char *url, const char *path, GCancellable *cancellable,
+                               ProgressFunc progress, gpointer user_data,
+                               GAsyncReadyCallback callback, gpointer callback_data)
+{
+  g_autoptr (GTask) task = g_task_new (nullptr, cancellable, callback, callback_data);
+  g_task_set_source_tag (task, reinterpret_cast<gpointer> (http_download_file_async));
+  if (path == nullptr)
+    {
+      g_task_return_new_error (task, G_IO_ERROR, G_IO_ERROR_INVALID_ARGUMENT,
+                               "No path to save the download to");
+      return;
+    }
+  g_task_set_task_data (
+      task, new Job{ g_strdup (url), g_strdup (path), ProgressRelay (progress, user_data, task) },
+      free_job);
+  g_task_run_in_thread (task, download_in_thread);
+}
+
+gboolean http_download_file_finish (GAsyncResult *result, GError **error)
+{
+  g_return_val_if_fail (g_task_is_valid (result, nullptr), FALSE);
+  return g_task_propagate_boolean (G_TASK (result), error);
+}

@@ -11,20 +11,8 @@
 
 #include <gio/gio.h>
 
+#include "common-private.h"
 #include "net.h"
-
-// Every download failure that is not the file system's is in the KIV_HTTP_ERROR domain. Its codes
-// are HTTP statuses and these, libsoup 2.4's transport statuses of the same meaning, whichever
-// libsoup the transport is built with.
-constexpr int http_error_cancelled = 1;          // SOUP_STATUS_CANCELLED
-constexpr int http_error_cant_resolve = 2;       // SOUP_STATUS_CANT_RESOLVE
-constexpr int http_error_cant_resolve_proxy = 3; // SOUP_STATUS_CANT_RESOLVE_PROXY
-constexpr int http_error_cant_connect = 4;       // SOUP_STATUS_CANT_CONNECT
-constexpr int http_error_cant_connect_proxy = 5; // SOUP_STATUS_CANT_CONNECT_PROXY
-constexpr int http_error_tls_failed = 6;         // SOUP_STATUS_SSL_FAILED
-constexpr int http_error_io = 7;        // SOUP_STATUS_IO_ERROR: the body's end was not seen
-constexpr int http_error_malformed = 8; // SOUP_STATUS_MALFORMED: no request, or a broken answer
-constexpr int http_error_too_many_redirects = 10; // SOUP_STATUS_TOO_MANY_REDIRECTS
 
 // A new file being written in the directory of its destination, private (0600) until it is
 // committed. Until then the destination is untouched; dropping the object discards the file.
@@ -42,20 +30,27 @@ public:
   // The staging file, for reading what was written before it is committed.
   const char *path () const { return path_; }
 
+  const char *destination () const { return destination_; }
+
   gboolean write (std::string_view data, GError **error);
 
-  // Flushes the file to the disk, gives it the permission bits of the file it replaces (or those
-  // of a new file) and renames it over the destination. On failure the file is discarded and the
-  // destination left as it was.
+  // Gives the file the permission bits of the file it replaces (or those of a new file) and
+  // flushes it to the disk: what can fail before anything changes. On failure the file is
+  // discarded.
+  gboolean prepare (GError **error);
+
+  // Prepares the file if that is not done yet, and renames it over the destination. On failure the
+  // file is discarded and the destination left as it was.
   gboolean commit (GError **error);
 
 private:
-  StagedFile (char *path, char *destination, int fd);
+  StagedFile (char *path, char *destination, UniqueFd fd);
   void discard ();
 
   char *path_;
   char *destination_;
-  int fd_; // open and locked until the file is committed or discarded
+  UniqueFd fd_; // open and locked until the file is committed or discarded
+  bool prepared_ = false;
 };
 
 // The head of an answer as it arrived. Each header holds all its values in the order they came,
@@ -74,9 +69,10 @@ struct AnswerHead
 // The length a head announces for its body, or -1 when it announces none that can be read.
 goffset content_length_of (const AnswerHead &head);
 
-// Whether the connection ends with this answer, as HTTP says it does: after an HTTP/1.0 answer
-// unless it asks to keep the connection alive, after an HTTP/1.1 answer only when it says close.
-bool ends_connection (const AnswerHead &head);
+// Whether the connection ends with this answer, as HTTP says it does: when the answer says close,
+// and otherwise, unless the answer asks to keep it alive, when the exchange is HTTP/1.0 or the
+// request asked to close it.
+bool ends_connection (const AnswerHead &head, bool asked_to_close);
 
 // Judges the head of an answer to a plain GET of url, before its body is read. Refuses a redirect
 // from https to http, a partial answer, a content coding other than identity, and a
@@ -110,7 +106,11 @@ struct HttpTransportFree
 };
 using HttpTransportPtr = std::unique_ptr<HttpTransport, HttpTransportFree>;
 
-HttpTransportPtr http_transport_new (void);
+// With keep_alive, connections are kept for the next download of the transport: quicker for a
+// second file from the same server. Bytes after a body's announced length are then not looked
+// at (they would start the next answer), so only a caller that checks the body by other means
+// (a signature) asks for it.
+HttpTransportPtr http_transport_new (bool keep_alive = false);
 
 // A successful answer whose body is whole, received into memory.
 struct HttpAnswer;

@@ -20,9 +20,10 @@ enum class Phase
 };
 
 // A GET for url that asks for the body as it is stored ("Accept-Encoding: identity", the
-// library's decoder off), or NULL with a KIV_HTTP_ERROR of code 8 when url is not an absolute
-// http or https URL.
-SoupMessage *new_get_message (const char *url, GError **error);
+// library's decoder off), and for the connection to be closed after the answer or, with
+// keep_alive, kept for the next request. NULL with a KIV_HTTP_ERROR of code 8 when url is not an
+// absolute http or https URL.
+SoupMessage *new_get_message (const char *url, bool keep_alive, GError **error);
 
 // The URL the message is at now (after any redirect); free it with g_free.
 char *url_of (SoupMessage *message);

@@ -12,15 +12,15 @@
 // cannot be told.
 #include "soup-private.h"
 
-static_assert (http_error_cancelled == SOUP_STATUS_CANCELLED);
-static_assert (http_error_cant_resolve == SOUP_STATUS_CANT_RESOLVE);
-static_assert (http_error_cant_resolve_proxy == SOUP_STATUS_CANT_RESOLVE_PROXY);
-static_assert (http_error_cant_connect == SOUP_STATUS_CANT_CONNECT);
-static_assert (http_error_cant_connect_proxy == SOUP_STATUS_CANT_CONNECT_PROXY);
-static_assert (http_error_tls_failed == SOUP_STATUS_SSL_FAILED);
-static_assert (http_error_io == SOUP_STATUS_IO_ERROR);
-static_assert (http_error_malformed == SOUP_STATUS_MALFORMED);
-static_assert (http_error_too_many_redirects == SOUP_STATUS_TOO_MANY_REDIRECTS);
+static_assert (int (KIV_HTTP_ERROR_CANCELLED) == int (SOUP_STATUS_CANCELLED));
+static_assert (int (KIV_HTTP_ERROR_CANT_RESOLVE) == int (SOUP_STATUS_CANT_RESOLVE));
+static_assert (int (KIV_HTTP_ERROR_CANT_RESOLVE_PROXY) == int (SOUP_STATUS_CANT_RESOLVE_PROXY));
+static_assert (int (KIV_HTTP_ERROR_CANT_CONNECT) == int (SOUP_STATUS_CANT_CONNECT));
+static_assert (int (KIV_HTTP_ERROR_CANT_CONNECT_PROXY) == int (SOUP_STATUS_CANT_CONNECT_PROXY));
+static_assert (int (KIV_HTTP_ERROR_TLS_FAILED) == int (SOUP_STATUS_SSL_FAILED));
+static_assert (int (KIV_HTTP_ERROR_IO) == int (SOUP_STATUS_IO_ERROR));
+static_assert (int (KIV_HTTP_ERROR_MALFORMED) == int (SOUP_STATUS_MALFORMED));
+static_assert (int (KIV_HTTP_ERROR_TOO_MANY_REDIRECTS) == int (SOUP_STATUS_TOO_MANY_REDIRECTS));
 
 const char *const transfer_coding_refusal = "Cannot tell whether the body is whole: a transfer "
                                             "coding in answer to an HTTP/1.0 request";
@@ -32,18 +32,18 @@ int library_failure_status (SoupMessage *, const GError *failure, Phase)
   if (failure->domain == SOUP_HTTP_ERROR)
     return failure->code;
   if (failure->domain == SOUP_REQUEST_ERROR)
-    return http_error_malformed;
+    return KIV_HTTP_ERROR_MALFORMED;
   return -1;
 }
 
 // libsoup would happily send an HTTP request for "ftp://host/" to port 21, or look up an empty
 // host name for "file:///"; neither is a request anyone asked for.
-SoupMessage *new_get_message (const char *url, GError **error)
+SoupMessage *new_get_message (const char *url, bool keep_alive, GError **error)
 {
   g_autoptr (SoupURI) uri = url != nullptr ? soup_uri_new (url) : nullptr;
   if (!SOUP_URI_VALID_FOR_HTTP (uri) || *uri->host == '\0')
     {
-      g_set_error (error, KIV_HTTP_ERROR, http_error_malformed,
+      g_set_error (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_MALFORMED,
                    "Cannot download %s: not an absolute http or https URL",
                    url != nullptr ? url : "(null)");
       return nullptr;
@@ -52,6 +52,9 @@ SoupMessage *new_get_message (const char *url, GError **error)
   soup_message_set_http_version (message, SOUP_HTTP_1_0);
   soup_message_disable_feature (message, SOUP_TYPE_CONTENT_DECODER);
   soup_message_headers_replace (message->request_headers, "Accept-Encoding", "identity");
+  // HTTP/1.0 closes the connection after the answer unless asked not to.
+  if (keep_alive)
+    soup_message_headers_replace (message->request_headers, "Connection", "keep-alive");
   return message;
 }
 

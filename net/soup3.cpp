@@ -27,10 +27,10 @@ constexpr struct
   int code;
   int status;
 } failures_by_error[] = {
-  { SOUP_SESSION_ERROR_PARSING, http_error_malformed },
-  { SOUP_SESSION_ERROR_ENCODING, http_error_malformed },
-  { SOUP_SESSION_ERROR_TOO_MANY_REDIRECTS, http_error_too_many_redirects },
-  { SOUP_SESSION_ERROR_TOO_MANY_RESTARTS, http_error_too_many_redirects },
+  { SOUP_SESSION_ERROR_PARSING, KIV_HTTP_ERROR_MALFORMED },
+  { SOUP_SESSION_ERROR_ENCODING, KIV_HTTP_ERROR_MALFORMED },
+  { SOUP_SESSION_ERROR_TOO_MANY_REDIRECTS, KIV_HTTP_ERROR_TOO_MANY_REDIRECTS },
+  { SOUP_SESSION_ERROR_TOO_MANY_RESTARTS, KIV_HTTP_ERROR_TOO_MANY_REDIRECTS },
   // libsoup 2.4 does not follow a redirect to a URL it cannot request, nor one without a URL:
   // the redirect is the answer.
   { SOUP_SESSION_ERROR_REDIRECT_BAD_URI, answer_status },
@@ -49,12 +49,12 @@ int library_failure_status (SoupMessage *message, const GError *failure, Phase)
   for (const auto &entry : failures_by_error)
     if (failure->code == entry.code)
       return entry.status == answer_status ? int (soup_message_get_status (message)) : entry.status;
-  return http_error_io;
+  return KIV_HTTP_ERROR_IO;
 }
 
 // libsoup would send an HTTP request for "ftp://host/" to port 21, or look up an empty host name
 // for "file:///"; neither is a request anyone asked for.
-SoupMessage *new_get_message (const char *url, GError **error)
+SoupMessage *new_get_message (const char *url, bool keep_alive, GError **error)
 {
   g_autoptr (GUri) uri
       = url != nullptr ? g_uri_parse (url, GUriFlags (SOUP_HTTP_URI_FLAGS), nullptr) : nullptr;
@@ -63,7 +63,7 @@ SoupMessage *new_get_message (const char *url, GError **error)
   if ((g_strcmp0 (scheme, "http") != 0 && g_strcmp0 (scheme, "https") != 0) || host == nullptr
       || *host == '\0')
     {
-      g_set_error (error, KIV_HTTP_ERROR, http_error_malformed,
+      g_set_error (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_MALFORMED,
                    "Cannot download %s: not an absolute http or https URL",
                    url != nullptr ? url : "(null)");
       return nullptr;
@@ -72,6 +72,10 @@ SoupMessage *new_get_message (const char *url, GError **error)
   soup_message_disable_feature (message, SOUP_TYPE_CONTENT_DECODER);
   soup_message_headers_replace (soup_message_get_request_headers (message), "Accept-Encoding",
                                 "identity");
+  // HTTP/1.1 keeps the connection after the answer unless asked not to.
+  if (!keep_alive)
+    soup_message_headers_replace (soup_message_get_request_headers (message), "Connection",
+                                  "close");
   return message;
 }
 

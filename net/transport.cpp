@@ -11,6 +11,7 @@
 struct HttpTransport
 {
   SoupSession *session;
+  bool keep_alive;
 };
 
 struct HttpAnswer
@@ -56,19 +57,19 @@ constexpr struct
   int status;
   int status_in_body = same_as_head;
 } failures_by_error[] = {
-  { g_io_error_quark, G_IO_ERROR_CANCELLED, http_error_cancelled },
-  { g_resolver_error_quark, any_code, http_error_cant_resolve },
-  { g_io_error_quark, G_IO_ERROR_CONNECTION_REFUSED, http_error_cant_connect },
-  { g_io_error_quark, G_IO_ERROR_HOST_UNREACHABLE, http_error_cant_connect },
-  { g_io_error_quark, G_IO_ERROR_NETWORK_UNREACHABLE, http_error_cant_connect },
-  { g_io_error_quark, G_IO_ERROR_PROXY_FAILED, http_error_cant_connect_proxy },
-  { g_io_error_quark, G_IO_ERROR_PROXY_AUTH_FAILED, http_error_cant_connect_proxy },
-  { g_io_error_quark, G_IO_ERROR_PROXY_NEED_AUTH, http_error_cant_connect_proxy },
-  { g_io_error_quark, G_IO_ERROR_PROXY_NOT_ALLOWED, http_error_cant_connect_proxy },
+  { g_io_error_quark, G_IO_ERROR_CANCELLED, KIV_HTTP_ERROR_CANCELLED },
+  { g_resolver_error_quark, any_code, KIV_HTTP_ERROR_CANT_RESOLVE },
+  { g_io_error_quark, G_IO_ERROR_CONNECTION_REFUSED, KIV_HTTP_ERROR_CANT_CONNECT },
+  { g_io_error_quark, G_IO_ERROR_HOST_UNREACHABLE, KIV_HTTP_ERROR_CANT_CONNECT },
+  { g_io_error_quark, G_IO_ERROR_NETWORK_UNREACHABLE, KIV_HTTP_ERROR_CANT_CONNECT },
+  { g_io_error_quark, G_IO_ERROR_PROXY_FAILED, KIV_HTTP_ERROR_CANT_CONNECT_PROXY },
+  { g_io_error_quark, G_IO_ERROR_PROXY_AUTH_FAILED, KIV_HTTP_ERROR_CANT_CONNECT_PROXY },
+  { g_io_error_quark, G_IO_ERROR_PROXY_NEED_AUTH, KIV_HTTP_ERROR_CANT_CONNECT_PROXY },
+  { g_io_error_quark, G_IO_ERROR_PROXY_NOT_ALLOWED, KIV_HTTP_ERROR_CANT_CONNECT_PROXY },
   // An untrusted certificate, one for another host, or a connection closed under TLS.
-  { g_tls_error_quark, any_code, http_error_tls_failed },
+  { g_tls_error_quark, any_code, KIV_HTTP_ERROR_TLS_FAILED },
   // The connection ended before the head was whole, or before the body's end.
-  { g_io_error_quark, G_IO_ERROR_PARTIAL_INPUT, http_error_malformed, http_error_io },
+  { g_io_error_quark, G_IO_ERROR_PARTIAL_INPUT, KIV_HTTP_ERROR_MALFORMED, KIV_HTTP_ERROR_IO },
 };
 
 // Sets error to the KIV_HTTP_ERROR that the library's failure stands for, with libsoup 2.4's
@@ -78,7 +79,7 @@ void set_transport_error (SoupMessage *message, const GError *failure, Phase pha
   int status = library_failure_status (message, failure, phase);
   if (status < 0)
     {
-      status = http_error_io;
+      status = KIV_HTTP_ERROR_IO;
       for (const auto &entry : failures_by_error)
         if (failure->domain == entry.domain ()
             && (entry.code == any_code || failure->code == entry.code))
@@ -134,7 +135,7 @@ void watch_tls (SoupMessage *, GSocketClientEvent event, GIOStream *connection, 
     return;
   g_autofree char *name = g_tls_connection_get_ciphersuite_name (tls);
   static_cast<Exchange *> (data)->refuse (
-      g_error_new (KIV_HTTP_ERROR, http_error_tls_failed,
+      g_error_new (KIV_HTTP_ERROR, KIV_HTTP_ERROR_TLS_FAILED,
                    "Refused a connection that agreed on %s: TLS 1.2 or later is required",
                    version == G_TLS_PROTOCOL_VERSION_TLS_1_0   ? "TLS 1.0"
                    : version == G_TLS_PROTOCOL_VERSION_TLS_1_1 ? "TLS 1.1"
@@ -161,10 +162,10 @@ void set_failure (const Exchange &exchange, SoupMessage *message, GError *failur
 // from the one below it, the lowest keeping what was read ahead), so it is read there, up to its
 // end. On a connection kept for another request, what follows would be the next answer: it is
 // not looked at.
-bool check_nothing_follows (GInputStream *body, const AnswerHead &head, GCancellable *cancellable,
-                            GError **error)
+bool check_nothing_follows (GInputStream *body, const AnswerHead &head, bool keep_alive,
+                            GCancellable *cancellable, GError **error)
 {
-  if (!ends_connection (head))
+  if (!ends_connection (head, !keep_alive))
     return true;
   GInputStream *connection = body;
   while (G_IS_FILTER_INPUT_STREAM (connection)
@@ -174,7 +175,7 @@ bool check_nothing_follows (GInputStream *body, const AnswerHead &head, GCancell
   char byte;
   if (connection == body || g_input_stream_read (connection, &byte, 1, cancellable, nullptr) <= 0)
     return true; // the end, or a connection that failed after the whole body
-  g_set_error_literal (error, KIV_HTTP_ERROR, http_error_malformed,
+  g_set_error_literal (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_MALFORMED,
                        "Body longer than announced: more bytes follow its Content-Length");
   return false;
 }
@@ -182,13 +183,13 @@ bool check_nothing_follows (GInputStream *body, const AnswerHead &head, GCancell
 // Reads the body to its end into answer. Stops at the announced length, where what follows is
 // the library's to judge.
 bool read_body (SoupMessage *message, GInputStream *body, const Exchange &exchange,
-                const AnswerHead &head, HttpAnswer *answer, GError **error)
+                const AnswerHead &head, bool keep_alive, HttpAnswer *answer, GError **error)
 {
   const goffset announced = content_length_of (head);
   while (true)
     {
       if (goffset (answer->body->len) == announced
-          && !check_nothing_follows (body, head, exchange.cancellable, error))
+          && !check_nothing_follows (body, head, keep_alive, exchange.cancellable, error))
         return false;
       const gsize old_length = answer->body->len;
       g_byte_array_set_size (answer->body, guint (old_length + piece_size));
@@ -226,12 +227,13 @@ void HttpAnswerFree::operator() (HttpAnswer *answer) const
   g_free (answer);
 }
 
-HttpTransportPtr http_transport_new (void)
+HttpTransportPtr http_transport_new (bool keep_alive)
 {
   // A plain session: libsoup follows redirects, checks certificates against the system's
   // trusted authorities and asks the system for proxies.
   auto *transport = g_new0 (HttpTransport, 1);
   transport->session = soup_session_new ();
+  transport->keep_alive = keep_alive;
   return HttpTransportPtr (transport);
 }
 
@@ -240,7 +242,7 @@ HttpAnswerPtr http_transport_get (HttpTransport *transport, const char *url,
 {
   if (g_cancellable_set_error_if_cancelled (control.cancellable, error))
     return nullptr;
-  g_autoptr (SoupMessage) message = new_get_message (url, error);
+  g_autoptr (SoupMessage) message = new_get_message (url, transport->keep_alive, error);
   if (message == nullptr)
     return nullptr;
 
@@ -272,11 +274,11 @@ HttpAnswerPtr http_transport_get (HttpTransport *transport, const char *url,
       = SOUP_STATUS_IS_SUCCESSFUL (head.status) && head.status != SOUP_STATUS_NO_CONTENT;
   if (ok && has_body && head.transfer_encoding != nullptr)
     {
-      g_set_error_literal (error, KIV_HTTP_ERROR, http_error_io, transfer_coding_refusal);
+      g_set_error_literal (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_IO, transfer_coding_refusal);
       ok = false;
     }
   if (ok && has_body)
-    ok = read_body (message, body, exchange, head, answer.get (), error);
+    ok = read_body (message, body, exchange, head, transport->keep_alive, answer.get (), error);
   ok = ok && check_answer (head, reason_of (message), goffset (answer->body->len), error);
 
   g_signal_handlers_disconnect_by_data (message, &exchange);

@@ -121,8 +121,9 @@ build_and_run ()
 build_and_run installed-api kiv
 [ "$KIV_HAVE_UI" = ON ] && build_and_run installed-ui kiv-ui
 
-# The public headers need GLib alone, so building an installer must not need the development
-# files of what the library uses inside: hide libsoup's and GIO's from pkg-config.
+# The public headers need GLib and GIO alone (cancellables, asynchronous results), so building an
+# installer must not need the development files of what the library uses inside: hide libsoup's
+# from pkg-config.
 only_public=$tmp/pkgconfig-without-private
 mkdir "$only_public"
 for dir in $(pkg-config --variable pc_path pkg-config | tr : ' '); do
@@ -130,7 +131,7 @@ for dir in $(pkg-config --variable pc_path pkg-config | tr : ' '); do
     [ -e "$pc" ] && ln -s "$pc" "$only_public/" 2>/dev/null || true # the first one found wins
   done
 done
-rm -f "$only_public/libsoup-2.4.pc" "$only_public/libsoup-3.0.pc" "$only_public/gio-2.0.pc"
+rm -f "$only_public/libsoup-2.4.pc" "$only_public/libsoup-3.0.pc"
 PKG_CONFIG_LIBDIR=$only_public:$lib/pkgconfig pkg-config --cflags --libs kiv >/dev/null \
   || fail "kiv.pc needs development files that no public header needs"
 # ui.h includes a header of kiv's, so kiv-ui.pc must bring in kiv.

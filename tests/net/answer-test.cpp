@@ -38,7 +38,7 @@ void expect_verdict (gboolean ok, GError *error, int want_code, const char *mess
 // A head is judged before any body is read: what it may refuse at once, it refuses.
 TEST (CheckAnswerHead, RefusesWhatCannotBeTheWholeFileOverTheSameTrust)
 {
-  constexpr int malformed = http_error_malformed;
+  constexpr int malformed = KIV_HTTP_ERROR_MALFORMED;
   const struct
   {
     const char *url;
@@ -139,10 +139,10 @@ TEST (CheckAnswer, TakesOnlyASuccessWithTheWholeBody)
     { 200, nullptr, "OK", 12345, 0 }, // no length: the transport saw the end of the connection
     { 200, "5000000000", "OK", 5000000000, 0 }, // beyond 32 bits
     { 204, "100", "No Content", 0, 0 },         // a 204 has no body to measure
-    { 200, "10", "OK", 4, http_error_io, "4 of 10" },
-    { 200, "10", "OK", 0, http_error_io, "0 of 10" },
-    { 200, "5000000000", "OK", 705032704, http_error_io }, // the length cut to 32 bits
-    { 200, "10", "OK", 31, http_error_malformed, "31 of 10" },
+    { 200, "10", "OK", 4, KIV_HTTP_ERROR_IO, "4 of 10" },
+    { 200, "10", "OK", 0, KIV_HTTP_ERROR_IO, "0 of 10" },
+    { 200, "5000000000", "OK", 705032704, KIV_HTTP_ERROR_IO }, // the length cut to 32 bits
+    { 200, "10", "OK", 31, KIV_HTTP_ERROR_MALFORMED, "31 of 10" },
     // Any other status fails with itself as the code and its reason as the message.
     { 404, "9", "Not Found", 9, 404, "Not Found" },
     { 404, "10", "Not Found", 3, 404, "Not Found" }, // the status, not the short body
@@ -177,24 +177,28 @@ TEST (EndsConnection, FollowsTheVersionAndTheConnectionHeader)
   {
     bool http_1_0;
     const char *connection;
+    bool asked_to_close;
     bool want;
   } cases[] = {
-    { true, nullptr, true }, // HTTP/1.0 closes unless asked otherwise
-    { true, "Keep-Alive", false },
-    { true, "keep-alive, Upgrade", false }, // a list, in any case
-    { true, "keep-alivex", true },          // a token, not a prefix
-    { true, "Keep-Alive, close", true },    // close wins
-    { false, nullptr, false },              // HTTP/1.1 keeps unless told otherwise
-    { false, "close", true },
-    { false, "Upgrade, CLOSE", true },
-    { false, "closed", false },
-    { false, "", false },
+    { true, nullptr, false, true }, // HTTP/1.0 closes unless asked otherwise
+    { true, "Keep-Alive", false, false },
+    { true, "keep-alive, Upgrade", false, false }, // a list, in any case
+    { true, "keep-alivex", false, true },          // a token, not a prefix
+    { true, "Keep-Alive, close", false, true },    // close wins
+    { false, nullptr, false, false },              // HTTP/1.1 keeps unless told otherwise
+    { false, "close", false, true },
+    { false, "Upgrade, CLOSE", false, true },
+    { false, "closed", false, false },
+    { false, "", false, false },
+    { false, nullptr, true, true },       // the server does as the request asked
+    { false, "keep-alive", true, false }, // unless it says otherwise
   };
   for (const auto &c : cases)
     {
       SCOPED_TRACE (std::string (c.http_1_0 ? "HTTP/1.0 " : "HTTP/1.1 ")
-                    + (c.connection ? c.connection : "(no Connection)"));
+                    + (c.connection ? c.connection : "(no Connection)")
+                    + (c.asked_to_close ? ", asked to close" : ""));
       const AnswerHead head{ .status = 200, .connection = c.connection, .http_1_0 = c.http_1_0 };
-      EXPECT_EQ (ends_connection (head), c.want);
+      EXPECT_EQ (ends_connection (head, c.asked_to_close), c.want);
     }
 }

@@ -136,22 +136,23 @@ TEST (HttpDownloadFile, FailedRequestKeepsTheOlderFile)
     int code;
     const char *message; // what the message must hold, if anything in particular
   } cases[] = {
-    { server.url ("/missing"), status_not_found, "Not Found" },               // the reason phrase
-    { "http://kiv-download-test.invalid/file", http_error_cant_resolve, "" }, // stays on the host
-    { "http://127.0.0.1:1/file", http_error_cant_connect, "" },
-    { loop.url (), http_error_too_many_redirects, "" },
+    { server.url ("/missing"), status_not_found, "Not Found" }, // the reason phrase
+    { "http://kiv-download-test.invalid/file", KIV_HTTP_ERROR_CANT_RESOLVE,
+      "" }, // stays on the host
+    { "http://127.0.0.1:1/file", KIV_HTTP_ERROR_CANT_CONNECT, "" },
+    { loop.url (), KIV_HTTP_ERROR_TOO_MANY_REDIRECTS, "" },
     // libsoup takes the end of a closing connection for the end of the body: 10 of 100 bytes
-    { cut_short.url (), http_error_io, "cut short" },
+    { cut_short.url (), KIV_HTTP_ERROR_IO, "cut short" },
     // the same on a connection that could stay open, which libsoup itself sees as cut short
-    { cut_short_kept_alive.url (), http_error_io, "" },
-    { chunk_cut_inside.url (), http_error_io, "" }, // inside the data of a chunk
-    { chunk_size_cut.url (), http_error_io, "" },   // inside the size line of a chunk
-    { chunked.url (), http_error_io, "whether the body is whole" },
-    { headers_cut.url (), http_error_malformed, "" },
-    { no_answer.url (), http_error_malformed, "" },
+    { cut_short_kept_alive.url (), KIV_HTTP_ERROR_IO, "" },
+    { chunk_cut_inside.url (), KIV_HTTP_ERROR_IO, "" }, // inside the data of a chunk
+    { chunk_size_cut.url (), KIV_HTTP_ERROR_IO, "" },   // inside the size line of a chunk
+    { chunked.url (), KIV_HTTP_ERROR_IO, "whether the body is whole" },
+    { headers_cut.url (), KIV_HTTP_ERROR_MALFORMED, "" },
+    { no_answer.url (), KIV_HTTP_ERROR_MALFORMED, "" },
     { to_nowhere.url (), status_found, "" },
     { to_ftp.url (), status_found, "" },
-    { to_no_url.url (), http_error_malformed, "" },
+    { to_no_url.url (), KIV_HTTP_ERROR_MALFORMED, "" },
   };
   for (const auto &c : cases)
     expect_refused (c.url, c.code, c.message);
@@ -170,15 +171,15 @@ TEST (HttpDownloadFile, RefusesWhatIsNotTheWholeFile)
     int code;
     const char *message;
   } cases[] = {
-    { "chunked-cut", http_error_io, "" }, // no zero-length chunk: its end is not known
+    { "chunked-cut", KIV_HTTP_ERROR_IO, "" }, // no zero-length chunk: its end is not known
     { "gzip-cut", status_not_acceptable, "gzip" },
     { "gzip-bomb", status_not_acceptable, "gzip" }, // 64 KiB that would make 64 MiB
-    { "two-lengths", http_error_malformed, "Content-Length" },
-    { "negative-length", http_error_malformed, "-5" },
+    { "two-lengths", KIV_HTTP_ERROR_MALFORMED, "Content-Length" },
+    { "negative-length", KIV_HTTP_ERROR_MALFORMED, "-5" },
     { "partial", status_partial_content, "Partial" },
     // 21 bytes more than announced, then the end of the connection: the first bytes alone would
     // make another file
-    { "longer", http_error_malformed, "longer than announced" },
+    { "longer", KIV_HTTP_ERROR_MALFORMED, "longer than announced" },
   };
   for (const auto &c : cases)
     expect_refused (ConfigServer (c.mode, served_text).url (), c.code, c.message);
@@ -219,17 +220,17 @@ TEST (HttpDownloadFile, KeepsToTheTrustOfHttps)
   expect_refused (ConfigServer ("to-http", served_text, Scheme::https).url (), status_found,
                   "from https to http://127.0.0.1:");
   expect_refused (ConfigServer ("tls-cut", served_text, Scheme::https).url (),
-                  http_error_tls_failed, "");
+                  KIV_HTTP_ERROR_TLS_FAILED, "");
   expect_stored (ConfigServer ("until-close", served_text, Scheme::https).url (), served_text);
   expect_stored (
       ConfigServer ("big-until-close", served_text, Scheme::https, { "--big-mib", "1" }).url (),
       generated_config (1));
-  expect_refused (ConfigServer ("longer", served_text, Scheme::https).url (), http_error_malformed,
-                  "longer than announced");
+  expect_refused (ConfigServer ("longer", served_text, Scheme::https).url (),
+                  KIV_HTTP_ERROR_MALFORMED, "longer than announced");
   // TLS before 1.2 lets someone on the path in, whatever the certificate says.
-  expect_refused (OldTlsServer (served_text).url (), http_error_tls_failed, "TLS 1.1");
+  expect_refused (OldTlsServer (served_text).url (), KIV_HTTP_ERROR_TLS_FAILED, "TLS 1.1");
   expect_refused (OldTlsServer (served_text, OldTlsServer::Version::tls1_0).url (),
-                  http_error_tls_failed, "TLS 1.0");
+                  KIV_HTTP_ERROR_TLS_FAILED, "TLS 1.0");
 }
 
 TEST (HttpDownloadFile, RefusesAnUntrustedCertificate)
@@ -244,7 +245,7 @@ TEST (HttpDownloadFile, RefusesAnUntrustedCertificate)
   EXPECT_FALSE (r.ok);
   ASSERT_NE (r.error, nullptr);
   EXPECT_EQ (r.error->domain, http_domain ());
-  EXPECT_EQ (r.error->code, http_error_tls_failed) << r.error->message;
+  EXPECT_EQ (r.error->code, KIV_HTTP_ERROR_TLS_FAILED) << r.error->message;
   EXPECT_TRUE (scratch.others ("").empty ());
 }
 
@@ -268,7 +269,7 @@ TEST (HttpDownloadFile, RefusesWhatIsNotAnHttpUrl)
       EXPECT_FALSE (r.ok);
       ASSERT_NE (r.error, nullptr);
       EXPECT_EQ (r.error->domain, http_domain ());
-      EXPECT_EQ (r.error->code, http_error_malformed);
+      EXPECT_EQ (r.error->code, KIV_HTTP_ERROR_MALFORMED);
       EXPECT_TRUE (scratch.others ("").empty ());
     }
 
@@ -443,11 +444,15 @@ TEST (HttpDownloadFile, RemovesOnlyAbandonedStagingFiles)
     "target.kiv-part-AbCdEf",   // not hidden
     ".target.kiv-part-AbCdEfG", // seven random characters
     ".goutputstream-AbCdEf",
+    // Only this destination's own names: another file's staging file is that download's to
+    // judge, and a name that merely looks like one may be anybody's.
+    ".other.kiv-part-123456",
+    ".notes.kiv-part-backup",
+    ".target.kiv-part-Ab-dEf",
   };
   for (const char *name : kept)
     ASSERT_TRUE (put (scratch.path (name), "kept"));
   ASSERT_TRUE (put (scratch.path (".target.kiv-part-AbCdEf"), "abandoned"));
-  ASSERT_TRUE (put (scratch.path (".other.kiv-part-123456"), "abandoned by another download"));
   const int live = open (scratch.path (kept[0]).c_str (), O_RDONLY | O_CLOEXEC);
   ASSERT_EQ (flock (live, LOCK_EX), 0);
 
