@@ -123,7 +123,7 @@ public:
                   + "\" names no known architecture, so the line is kept on every machine");
   }
 
-  void kernel_range (const KernelRange &range, bool applies) override
+  void kernel_range (std::string_view, const KernelRange &range, bool applies) override
   {
     has_instruction_ = true;
     const std::string low (range.low), high (range.high);
