@@ -434,6 +434,16 @@ void Checker::kernel_range (std::string_view arguments, const KernelRange &range
       report_at (arguments, Severity::error, "range-skips-text",
                  "range read as " + low + ".." + high + ": '" + excerpt (skipped)
                      + "' before it is skipped");
+      // What is glued to the bound tells why: a comma for a dot, a "v", a sign, the hyphen of
+      // a release.
+      auto last = skipped.size () - 1;
+      while (last > 0 && (guchar (skipped[last]) & 0xc0) == 0x80)
+        last--;
+      const auto glued = skipped.substr (last);
+      if (!g_unichar_isspace (g_utf8_get_char_validated (glued.data (), gssize (glued.size ()))))
+        report_at (glued, Severity::warning, "range-bound",
+                   "low bound " + low + " is read without the '" + escaped (glued)
+                       + "' glued before it: a bound holds only digits and dots");
     }
   // Left to right, so that the columns of a long chain are counted once.
   const std::string low_text (range.low), high_text (range.high);

@@ -41,6 +41,10 @@ TEST (CheckConfiguration, FindsEachTrapAtItsLine)
     return never_applies + ": it stops at '" + character
            + "', which is neither part of a bound (digits and dots) nor a blank";
   };
+  const auto glued = [] (std::string bound, std::string character) {
+    return "low bound " + bound + " is read without the '" + character
+           + "' glued before it: a bound holds only digits and dots";
+  };
   const std::string nul = "NUL byte: the back end reads no further, so the rest of the file is "
                           "ignored";
   const std::string unknown = "unknown-instruction", unread = "unread-line";
@@ -66,17 +70,24 @@ TEST (CheckConfiguration, FindsEachTrapAtItsLine)
     { "[A]\nk 1 2 i \xff\n",
       { error (2, 10, "range-unmatched", never_applies),
         warning (2, 9, "range-not-utf8", "kernel range text is not valid UTF-8") } },
-    // The unanchored pattern skips what does not fit and reads the bounds further on.
+    // The unanchored pattern skips what does not fit and reads the bounds further on; what
+    // was glued to the low bound is named.
     { "[A]\nk 6,1 99 i x\n",
-      { error (2, 3, "range-skips-text", "range read as 1..99: '6,' before it is skipped") } },
+      { error (2, 3, "range-skips-text", "range read as 1..99: '6,' before it is skipped"),
+        warning (2, 4, "range-bound", glued ("1", ",")) } },
     { "[A]\nk v6.1 99 i x\n",
-      { error (2, 3, "range-skips-text", "range read as 6.1..99: 'v' before it is skipped") } },
+      { error (2, 3, "range-skips-text", "range read as 6.1..99: 'v' before it is skipped"),
+        warning (2, 3, "range-bound", glued ("6.1", "v")) } },
     { "[A]\nk 6.1-3 99 i x\n",
-      { error (2, 3, "range-skips-text", "range read as 3..99: '6.1-' before it is skipped") } },
+      { error (2, 3, "range-skips-text", "range read as 3..99: '6.1-' before it is skipped"),
+        warning (2, 6, "range-bound", glued ("3", "-")) } },
+    { "[A]\nk x 1 2 i x\n",
+      { error (2, 3, "range-skips-text", "range read as 1..2: 'x ' before it is skipped") } },
     // In a nested range too; columns count characters, not bytes.
     { "[A]\nk 0 9 k \xc3\xa9"
       "1 2 i x\n",
-      { error (2, 9, "range-skips-text", "range read as 1..2: '\xc3\xa9' before it is skipped") } },
+      { error (2, 9, "range-skips-text", "range read as 1..2: '\xc3\xa9' before it is skipped"),
+        warning (2, 9, "range-bound", glued ("1", "\xc3\xa9")) } },
     { "[A]\nk 6..1 99 i x\n",
       { warning (2, 5, "range-bound",
                  "low bound 6..1 has an empty component where '.' follows another: the version "
