@@ -131,7 +131,7 @@ struct ConfigurationDeleter
 class Checker final : public SectionWalker
 {
 public:
-  Checker (const std::function<void (Diagnostic)> &emit) : emit_ (emit)
+  explicit Checker (const std::function<void (Diagnostic)> &emit) : emit_ (emit)
   {
     host_.every_kernel = true;
   }
