@@ -19,6 +19,9 @@ struct HostFacts
   // When machine is NULL and this is set, it is asked for the machine name by each line that
   // needs one (an install or upgrade line with an architecture suffix), and by no other.
   const char *(*find_machine) (void) = nullptr;
+  // Every kernel range applies, whatever the release: a checker reads each nested instruction
+  // this way, in the parser's own loop over the chain.
+  bool every_kernel = false;
 };
 
 // The parser's facts for a machine described by distro (which may be NULL): its machine name
@@ -86,8 +89,12 @@ public:
   virtual void appended (GPtrArray *Configuration::* /* list */, std::string_view /* value */) {}
   // An install, INSTALL or upgrade line with a suffix, and whether the filter kept it.
   virtual void architecture_suffix (std::string_view /* arch */, bool /* kept */) {}
-  // A kernel range that matched the pattern, and whether the kernel is in it.
-  virtual void kernel_range (const KernelRange & /* range */, bool /* applies */) {}
+  // A kernel range that matched the pattern in arguments (the text after the instruction's first
+  // word, which the range's views point into), and whether the kernel is in it.
+  virtual void kernel_range (std::string_view /* arguments */, const KernelRange & /* range */,
+                             bool /* applies */)
+  {
+  }
   // A kernel range instruction whose text the pattern does not match: it never applies.
   virtual void kernel_range_unmatched (std::string_view /* text */) {}
   virtual void unrecognised (std::string_view /* line */) {}
@@ -113,6 +120,12 @@ bool is_comment (std::string_view line);
 // known to be valid and free of line breaks, and is not checked again.
 bool find_kernel_range (std::string_view text, bool text_is_nested, KernelRange *out_range);
 
+// Where a reading of the kernel range pattern from the first character of text stops: the offset
+// of the first character that no match starting there can take. npos when text runs out before
+// that, matches there, or is not valid UTF-8. Asks GRegex itself, so the pattern's idea of a
+// blank is the one used.
+std::size_t kernel_range_stop (std::string_view text);
+
 // The config-id of the section for a machine described by distro (which may be NULL):
 // "[distributor codename]", an absent field written as "(null)". Free it with g_free.
 char *config_id_for (const DistroInformation *distro);
@@ -122,3 +135,27 @@ char *config_id_for (const DistroInformation *distro);
 // observer (which may be NULL) what it did.
 void parse_section (Configuration *config, std::string_view text, std::string_view config_id,
                     const HostFacts &host, ParseObserver *observer = nullptr);
+
+// Told by walk_sections how a whole text falls into sections. As a ParseObserver it hears every
+// line of every section (section_line, then section_ended), and what the parser does with the
+// lines of each section it has parsed. The line that ends a section by starting the next is
+// announced as that section's line, then as a header.
+class SectionWalker : public ParseObserver
+{
+public:
+  // A line that starts a section. config_id is the line up to its first "]", empty when it has
+  // none; selected_line is the line of the header that parse_section selects for config_id: this
+  // one for the first header with it, an earlier one for a repeat, 0 when config_id is empty.
+  // Returns the record the section's lines are parsed into, with the same reports as
+  // parse_section makes (section_selected first), or NULL to have them walked unparsed.
+  virtual Configuration *section_header (std::size_t line_number, std::string_view header,
+                                         std::string_view config_id, std::size_t selected_line)
+      = 0;
+  // A line outside every section: before the first header, or after the empty line that ended
+  // one, up to the next header.
+  virtual void outside_line (std::size_t /* line_number */, std::string_view /* line */) {}
+};
+
+// Walks every section of text in one pass, in file order, telling walker of each line: a machine
+// whose config-id is a header's config-id reads what walker is told for the header selected.
+void walk_sections (std::string_view text, const HostFacts &host, SectionWalker &walker);

@@ -4,6 +4,7 @@
 // They read nothing but their arguments, so tests can feed them any text.
 #pragma once
 
+#include <span>
 #include <string_view>
 
 #include "common-private.h"
@@ -28,6 +29,16 @@ bool match_fedora_release (const char *text, char **out_release, char **out_code
 
 // The architecture family of one name: 1 for 64-bit x86, 2 for 32-bit x86, 0 for any other.
 int arch_type (const char *name);
+
+// A name arch_type knows, and its family.
+struct ArchitectureName
+{
+  const char *name;
+  int family;
+};
+
+// Every name arch_type knows, in the order it looks them up.
+std::span<const ArchitectureName> known_architectures ();
 
 // get_distro_information for any thread, cancellable: finds the record unless another call
 // already has, and puts it in place at once. With quiet, the release command's own words on
