@@ -129,8 +129,9 @@ KIV_PUBLIC gboolean http_download_file (const char *url, const char *path, Progr
  * @url: an absolute http or https URL
  * @path: (type filename): where to store the body
  * @cancellable: (nullable): a #GCancellable, or %NULL
- * @progress: (scope forever) (nullable) (closure user_data): told what the download is doing
- * @user_data: handed to every call of @progress
+ * @progress: (nullable) (type gpointer): told what the download is doing; %NULL from language
+ *   bindings
+ * @user_data: (nullable): handed to every call of @progress
  * @callback: (scope async) (closure callback_data): called once the download has ended
  * @callback_data: handed to @callback
  *
@@ -142,6 +143,9 @@ KIV_PUBLIC gboolean http_download_file (const char *url, const char *path, Progr
  * Cancelling @cancellable ends the download at whatever it is doing (resolving the host name,
  * connecting, the TLS handshake, waiting for the answer, reading its body) with
  * %G_IO_ERROR_CANCELLED; the file at @path is then left as it was, and nothing is left beside it.
+ *
+ * @progress is called many times and has no function to free @user_data, which language
+ * bindings need for such a callback: from them it is always %NULL.
  */
 KIV_PUBLIC void http_download_file_async (const char *url, const char *path,
                                           GCancellable *cancellable, ProgressFunc progress,

@@ -359,8 +359,9 @@ void serve_file (SoupServer *, SoupMessage *msg, const char *path, GHashTable *,
 
   if (options->mode == Mode::silent)
     {
-      unanswered.push_back (soup_client_context_steal_connection (client));
+      // Logged first: once its connection is taken, the client context knows no address.
       log_request (msg, path, client, 0, ", never to be answered");
+      unanswered.push_back (soup_client_context_steal_connection (client));
       return;
     }
   if (options->mode == Mode::not_found || !find_file (*options, path, &file))

@@ -94,6 +94,64 @@ class Download(unittest.TestCase):
         self.assertEqual(http, "HTTP")
 
 
+class ErrorEnumerations(unittest.TestCase):
+    # The domains' codes by name, tied to their quarks, as Python code compares them.
+    def test_codes_have_names(self):
+        self.assertEqual(
+            [(code.value_nick, int(code)) for code in (
+                Kiv.HttpError.CANT_RESOLVE, Kiv.HttpError.TLS_FAILED, Kiv.HttpError.MALFORMED,
+                Kiv.HttpError.TOO_MANY_REDIRECTS)],
+            [("cant-resolve", 2), ("tls-failed", 6), ("malformed", 8), ("too-many-redirects", 10)])
+        self.assertEqual(GLib.quark_to_string(Kiv.HttpError.quark()), "HTTP")
+        self.assertEqual(
+            [int(getattr(Kiv.ConfigError, name)) for name in (
+                "NO_SIGNATURE", "BAD_SIGNATURE", "UNKNOWN_KEY", "EXPIRED_KEY", "REVOKED_KEY",
+                "EXPIRED_SIGNATURE", "WEAK_DIGEST", "OLDER", "VERIFIER_FAILED",
+                "KEYRING_UNREADABLE", "UNREADABLE")],
+            list(range(1, 12)))
+
+
+class AsyncDownload(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.path = os.path.join(self.dir.name, "file")
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    # Runs the download on a main loop; returns what the finish function said, or its error.
+    def download(self, url, cancellable=None):
+        loop = GLib.MainLoop()
+        outcome = {}
+
+        def done(source, result, data):
+            try:
+                outcome["ok"] = Kiv.http_download_file_finish(result)
+            except GLib.Error as error:
+                outcome["error"] = error
+            outcome["data"] = data
+            loop.quit()
+
+        Kiv.http_download_file_async(url, self.path, cancellable, None, None, done, "mine")
+        loop.run()
+        return outcome
+
+    def test_callback_on_the_loop(self):
+        outcome = self.download(CONFIG_URL)
+        self.assertEqual((outcome.get("ok"), outcome["data"]), (True, "mine"))
+        with open(self.path) as saved:
+            self.assertEqual(saved.read(), os.environ["KIV_SECTION"])
+
+    def test_errors_by_name_and_cancellation(self):
+        failed = self.download("https://unresolvable.invalid/")["error"]
+        self.assertTrue(failed.matches(Kiv.HttpError.quark(), Kiv.HttpError.CANT_RESOLVE))
+        cancellable = Gio.Cancellable()
+        cancellable.cancel()
+        cancelled = self.download(CONFIG_URL, cancellable)["error"]
+        self.assertTrue(cancelled.matches(Gio.io_error_quark(), Gio.IOErrorEnum.CANCELLED))
+        self.assertFalse(os.path.exists(self.path))
+
+
 class Configuration(unittest.TestCase):
     def test_lists_read_as_lists_of_str(self):
         messages = []
@@ -106,6 +164,19 @@ class Configuration(unittest.TestCase):
         messages.clear()
         self.assertEqual(Kiv.get_configuration(messages.append).install, config.install)
         self.assertEqual(messages, [])
+
+    # unittest runs this after the test above (by name): the kept record comes back on the loop.
+    def test_then_the_async_call_returns_the_kept_record(self):
+        loop = GLib.MainLoop()
+        outcome = []
+
+        def done(source, result, data):
+            outcome.append(Kiv.get_configuration_finish(result))
+            loop.quit()
+
+        Kiv.get_configuration_async(None, None, None, done, None)
+        loop.run()
+        self.assertEqual(outcome[0].install, ["in-range", "kiv-tools"])
 
 
 if __name__ == "__main__":

@@ -95,7 +95,8 @@ struct AsyncRun
 TEST (HttpDownloadFileAsync, KeepsTheLoopTurningAndMatchesTheBlockingCall)
 {
   const std::string body (150000, 'k');
-  ConfigServer server ("trickle", body, Scheme::http, { "--trickle-bytes", "8000", "--trickle-ms", "50" });
+  ConfigServer server ("trickle", body, Scheme::http,
+                       { "--trickle-bytes", "8000", "--trickle-ms", "50" });
   Scratch scratch;
   AsyncRun run;
   run.download (server.url (), scratch.path ("async"));
