@@ -165,6 +165,11 @@ int order_after (const guchar *x, const guchar *y, std::size_t i)
 // digit or a letter): it is a number on both sides only if those bytes are all digits.
 [[gnu::noinline]] int order_in_component (const guchar *x, const guchar *y, std::size_t i)
 {
+  // Most often a number of two digits that differ in the second: it began one byte before i,
+  // without a zero.
+  if (class_of (x[i - 1]) == digit && x[i - 1] != '0'
+      && (i == 1 || class_of (x[i - 2]) == end_of_component))
+    return order_of_digits (x, y, i, i);
   std::size_t start = i - 1;
   if (class_of (x[start]) == digit)
     {
@@ -189,14 +194,7 @@ template <bool at_start>
   if (x_class == digit && y_class == digit) [[likely]]
     {
       if (began_before ()) [[unlikely]]
-        {
-          // Most often a number of two digits that differ in the second: it began one byte
-          // before i, without a zero.
-          if (class_of (x[i - 1]) == digit && x[i - 1] != '0'
-              && (i == 1 || class_of (x[i - 2]) == end_of_component))
-            return order_of_digits (x, y, i, i);
-          return order_in_component (x, y, i);
-        }
+        return order_in_component (x, y, i);
       // Both components start at i.
       if (cx == '0' || cy == '0') [[unlikely]]
         return order_with_zero (x, y, i);
