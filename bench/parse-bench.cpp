@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "config-private.h"
+#include "parse-private.h"
 
 namespace
 {

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // SPDX-FileCopyrightText: 2026 The kiv authors
-#include "config-private.h"
+#include "dump-private.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+
+#include "parse-private.h"
 
 namespace
 {

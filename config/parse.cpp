@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // SPDX-FileCopyrightText: 2026 The kiv authors
-#include "config-private.h"
+#include "parse-private.h"
 
 #include <algorithm>
 #include <array>
@@ -59,7 +59,8 @@ std::string_view instruction_value (std::string_view line)
 // Install and upgrade lines may end in a colon and an architecture name. It is the lines whose
 // name is equivalent to this machine's that are dropped; differing and unknown names pass.
 // Configuration files are written for that rule, so it must not be "corrected".
-bool is_kept_on_machine (std::string_view line, std::size_t colon, const HostFacts &host)
+bool is_kept_on_machine (std::string_view line, std::size_t colon, const HostFacts &host,
+                         ParseObserver *observer)
 {
   const char *machine = host.machine;
   if (machine == nullptr && host.find_machine != nullptr)
@@ -71,9 +72,12 @@ bool is_kept_on_machine (std::string_view line, std::size_t colon, const HostFac
   if (!architectures_are_equivalent (machine, arch))
     return true;
 
-  g_autofree char *text = copy_text (line);
-  g_log (nullptr, G_LOG_LEVEL_DEBUG, "Skipping foreign arch instruction %s on native %s", text,
-         machine);
+  if (observer == nullptr)
+    {
+      g_autofree char *text = copy_text (line);
+      g_log (nullptr, G_LOG_LEVEL_DEBUG, "Skipping foreign arch instruction %s on native %s", text,
+             machine);
+    }
   return false;
 }
 
@@ -82,7 +86,7 @@ bool is_kept_by_architecture (std::string_view line, const HostFacts &host, Pars
   const auto colon = line.rfind (':');
   if (colon == std::string_view::npos)
     return true;
-  const bool kept = is_kept_on_machine (line, colon, host);
+  const bool kept = is_kept_on_machine (line, colon, host, observer);
   if (observer != nullptr)
     observer->architecture_suffix (line.substr (colon + 1), kept);
   return kept;
@@ -201,9 +205,9 @@ void apply_kernel_range (Configuration *config, std::string_view line, const Hos
             observer->kernel_range_unmatched (value);
           return;
         }
-      const bool applies = is_running_kernel_in (range, kernel_release);
+      const bool applies = host.every_kernel || is_running_kernel_in (range, kernel_release);
       if (observer != nullptr)
-        observer->kernel_range (range, applies);
+        observer->kernel_range (value, range, applies);
       if (!applies)
         return;
       line = range.nested;
@@ -215,7 +219,10 @@ void apply_kernel_range (Configuration *config, std::string_view line, const Hos
 void warn_unrecognised (std::string_view line, ParseObserver *observer)
 {
   if (observer != nullptr)
-    observer->unrecognised (line);
+    {
+      observer->unrecognised (line);
+      return;
+    }
   g_autofree char *text = copy_text (line);
   g_log (nullptr, G_LOG_LEVEL_WARNING, "Unrecognised config instruction: %s (%d)", text,
          int (static_cast<signed char> (line[0])));
@@ -296,6 +303,38 @@ bool find_kernel_range (std::string_view text, bool text_is_nested, KernelRange 
       || (!text_is_nested && !g_utf8_validate (text.data (), gssize (text.size ()), nullptr)))
     return false;
   return find_in_valid_text (pattern, text, text_is_nested, out_range);
+}
+
+std::size_t kernel_range_stop (std::string_view text)
+{
+  GRegex *pattern = kernel_range_cache ().pattern;
+  if (pattern == nullptr || !g_utf8_validate (text.data (), gssize (text.size ()), nullptr))
+    return std::string_view::npos;
+  // Whether some match could start with the first `length` bytes of text: a partial match says
+  // that more text could complete it. No prefix that fails can be saved by a longer one, so the
+  // character where they start failing is found by halving.
+  const auto can_start_match = [&] (std::size_t length) {
+    g_autoptr (GMatchInfo) match = nullptr;
+    const bool matched = g_regex_match_full (
+        pattern, text.data (), gssize (length), 0,
+        GRegexMatchFlags (G_REGEX_MATCH_ANCHORED | G_REGEX_MATCH_PARTIAL_HARD), &match, nullptr);
+    return matched || g_match_info_is_partial_match (match);
+  };
+  if (text.empty () || can_start_match (text.size ()))
+    return std::string_view::npos;
+  const auto next_character
+      = [&] (std::size_t at) { return at + std::size_t (g_utf8_skip[guchar (text[at])]); };
+  std::size_t good = 0, bad = text.size (); // good can start a match (an empty text can), bad not
+  while (next_character (good) < bad)
+    {
+      auto middle = good + (bad - good) / 2;
+      while ((guchar (text[middle]) & 0xc0) == 0x80)
+        middle--; // a prefix cut inside a character is not UTF-8
+      if (middle <= good)
+        middle = next_character (good);
+      (can_start_match (middle) ? good : bad) = middle;
+    }
+  return good;
 }
 
 bool parse_instruction (Configuration *config, std::string_view line, const HostFacts &host,

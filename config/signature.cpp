@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // SPDX-FileCopyrightText: 2026 The kiv authors
-// What a publisher's signature comes to: gpgv's status lines judged, and armoured keyrings
-// decoded for gpgv. Reads nothing but its arguments.
-#include "config-private.h"
+// What a publisher's signature comes to: gpgv's status lines judged, the age of a signature
+// against the kept one, and armoured keyrings decoded for gpgv. Reads nothing but its arguments.
+#include "signature-private.h"
 
 #include <charconv>
 #include <iterator>
 #include <vector>
+
+#include "common-private.h"
 
 namespace
 {
@@ -18,17 +20,22 @@ constexpr struct
 {
   std::string_view keyword, before, after;
   bool names_key;
+  KivConfigError code;
 } refusals[] = {
-  { "NO_PUBKEY", "signed by key ", ", which is not in the keyring", true },
-  { "REVKEYSIG", "signed by key ", ", which has been revoked", true },
-  { "EXPKEYSIG", "signed by key ", ", which has expired", true },
-  { "EXPSIG", "the signature by key ", " has expired", true },
-  { "BADSIG", "bad signature by key ", ": the file is not what was signed", true },
-  { "ERRSIG", "the signature by key ", " cannot be checked", true },
-  { "NODATA", "no OpenPGP signature in the signature file", "", false },
+  { "NO_PUBKEY", "signed by key ", ", which is not in the keyring", true,
+    KIV_CONFIG_ERROR_UNKNOWN_KEY },
+  { "REVKEYSIG", "signed by key ", ", which has been revoked", true, KIV_CONFIG_ERROR_REVOKED_KEY },
+  { "EXPKEYSIG", "signed by key ", ", which has expired", true, KIV_CONFIG_ERROR_EXPIRED_KEY },
+  { "EXPSIG", "the signature by key ", " has expired", true, KIV_CONFIG_ERROR_EXPIRED_SIGNATURE },
+  { "BADSIG", "bad signature by key ", ": the file is not what was signed", true,
+    KIV_CONFIG_ERROR_BAD_SIGNATURE },
+  { "ERRSIG", "the signature by key ", " cannot be checked", true, KIV_CONFIG_ERROR_BAD_SIGNATURE },
+  { "NODATA", "no OpenPGP signature in the signature file", "", false,
+    KIV_CONFIG_ERROR_BAD_SIGNATURE },
   // gpgv turns down a signed message given with a file to check; should one still get through,
   // what it vouches for is the message inside it, not the file.
-  { "PLAINTEXT", "a signed message, not a detached signature", "", false },
+  { "PLAINTEXT", "a signed message, not a detached signature", "", false,
+    KIV_CONFIG_ERROR_BAD_SIGNATURE },
 };
 
 // The digests a signature may use (OpenPGP's numbers): SHA-2 and SHA-3. MD5, SHA-1 and
@@ -91,10 +98,24 @@ template <typename Number> bool read_number (std::string_view field, Number *out
 // ISO 8601 string, which gpgv writes only when asked to; it is not read, and the line then
 // counts as unreadable.
 bool read_validsig (const std::vector<std::string_view> &fields, gint64 *out_created,
-                    int *out_digest)
+                    int *out_digest, std::string_view *out_class)
 {
+  *out_class = fields.size () >= 10 ? fields[9] : std::string_view ();
   return fields.size () >= 10 && read_number (fields[3], out_created)
          && read_number (fields[8], out_digest);
+}
+
+// A signature of class 00 vouches for the file's exact bytes. One of class 01 (gpg --textmode)
+// vouches for its text with the line ends made canonical, so the same file served with CRLF line
+// ends checks out too, and a lone "\r" line does not end a section as an empty line would.
+constexpr std::string_view binary_signature_class = "00";
+
+std::string utc_time (gint64 seconds)
+{
+  g_autoptr (GDateTime) time = g_date_time_new_from_unix_utc (seconds);
+  g_autofree char *text
+      = time != nullptr ? g_date_time_format (time, "%Y-%m-%d %H:%M:%S UTC") : nullptr;
+  return text != nullptr ? text : std::to_string (seconds);
 }
 
 // The base64 alphabet of ASCII armour, padding included.
@@ -120,17 +141,12 @@ guint32 crc24 (std::string_view data)
   return crc & 0xFFFFFF;
 }
 
-// Hands out armour lines without their line end or trailing blanks.
-bool next_line (std::string_view &rest, std::string_view *out_line)
+// Armour lines count without their trailing blanks or carriage return.
+constexpr std::string_view armour_blanks = " \t\r";
+
+std::string_view armour_line (std::string_view line)
 {
-  if (rest.empty ())
-    return false;
-  const auto end = rest.find ('\n');
-  auto line = rest.substr (0, end);
-  rest = end == std::string_view::npos ? std::string_view () : rest.substr (end + 1);
-  line.remove_suffix (line.size () - (line.find_last_not_of (" \t\r") + 1));
-  *out_line = line;
-  return true;
+  return line.substr (0, line.find_last_not_of (armour_blanks) + 1);
 }
 
 // Padding may close the base64 text, but never stand inside it.
@@ -150,13 +166,14 @@ std::string decode_base64 (const std::string &text)
 }
 
 // Decodes the body of one key block, from after its first line through its end line.
-bool decode_key_block (std::string_view &rest, std::string *out_packets)
+bool decode_key_block (Lines &lines, std::string *out_packets)
 {
   std::string base64;
   std::string_view line, checksum;
   bool in_headers = true;
-  while (next_line (rest, &line))
+  while (lines.next (line))
     {
+      line = armour_line (line);
       // Headers ("Comment: ...") come first and end at a blank line; base64 has no colon.
       if (in_headers && (line.empty () || line.find (':') != line.npos))
         {
@@ -199,12 +216,11 @@ SignatureVerdict judge_gpgv_status (std::string_view status, int exit_status)
   std::string_view refused_key;
   bool valid = false, unreadable = false;
   int weak_digest = -1;
+  std::string_view text_class;
 
-  while (!status.empty ())
+  Lines lines (status);
+  for (std::string_view line; lines.next (line);)
     {
-      const auto end = status.find ('\n');
-      const auto line = status.substr (0, end);
-      status = end == status.npos ? std::string_view () : status.substr (end + 1);
       if (!line.starts_with (status_prefix))
         continue;
       const auto fields = fields_of (line.substr (status_prefix.size ()));
@@ -220,9 +236,10 @@ SignatureVerdict judge_gpgv_status (std::string_view status, int exit_status)
 
       gint64 created = -1;
       int digest = -1;
+      std::string_view signature_class;
       if (fields[0] != "VALIDSIG")
         continue;
-      if (!read_validsig (fields, &created, &digest))
+      if (!read_validsig (fields, &created, &digest, &signature_class))
         {
           unreadable = true;
           continue;
@@ -231,6 +248,8 @@ SignatureVerdict judge_gpgv_status (std::string_view status, int exit_status)
       verdict.created = std::max (verdict.created, created);
       if (!is_trusted_digest (digest) && weak_digest < 0)
         weak_digest = digest;
+      if (signature_class != binary_signature_class && text_class.empty ())
+        text_class = signature_class;
     }
 
   if (refusal < std::size (refusals))
@@ -240,11 +259,22 @@ SignatureVerdict judge_gpgv_status (std::string_view status, int exit_status)
       if (r.names_key)
         verdict.reason.append (refused_key);
       verdict.reason.append (r.after);
+      verdict.code = r.code;
     }
   else if (unreadable)
     verdict.reason = "gpgv wrote a VALIDSIG line that cannot be read";
+  else if (!text_class.empty ())
+    {
+      verdict.reason = "a signature of class " + std::string (text_class)
+                       + ", made in text mode: only a binary signature vouches for the file's "
+                         "exact bytes";
+      verdict.code = KIV_CONFIG_ERROR_BAD_SIGNATURE;
+    }
   else if (weak_digest >= 0)
-    verdict.reason = "the signature uses the weak digest " + digest_name (weak_digest);
+    {
+      verdict.reason = "the signature uses the weak digest " + digest_name (weak_digest);
+      verdict.code = KIV_CONFIG_ERROR_WEAK_DIGEST;
+    }
   else if (!valid)
     verdict.reason = "gpgv found no valid signature";
   else if (exit_status != 0)
@@ -253,6 +283,24 @@ SignatureVerdict judge_gpgv_status (std::string_view status, int exit_status)
                          : "gpgv failed with exit status " + std::to_string (exit_status);
   verdict.good = verdict.reason.empty ();
   return verdict;
+}
+
+std::string refusal_of_older (gint64 created, gint64 kept)
+{
+  if (created >= kept)
+    return {};
+  return "signed " + utc_time (created) + ", before the copy already kept, signed "
+         + utc_time (kept);
+}
+
+gint64 bound_of_kept_pair (gint64 signed_at, gint64 stored_at)
+{
+  return signed_at < 0 ? -1 : std::min (signed_at, stored_at);
+}
+
+gint64 time_to_store (gint64 created, gint64 now)
+{
+  return std::min (created, now);
 }
 
 bool keyring_is_armoured (std::string_view text)
@@ -265,11 +313,11 @@ bool dearmor_keyring (std::string_view text, std::string *out_packets)
 {
   out_packets->clear ();
   bool found = false;
-  std::string_view line;
-  while (next_line (text, &line))
-    if (line == key_block_begin)
+  Lines lines (text);
+  for (std::string_view line; lines.next (line);)
+    if (armour_line (line) == key_block_begin)
       {
-        if (!decode_key_block (text, out_packets))
+        if (!decode_key_block (lines, out_packets))
           return false;
         found = true;
       }

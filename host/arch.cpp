@@ -6,15 +6,20 @@
 
 #include "host-private.h"
 
+namespace
+{
+constexpr ArchitectureName families[] = {
+  { "amd64", 1 }, { "x86_64", 1 }, { "i386", 2 }, { "i486", 2 }, { "i586", 2 }, { "i686", 2 },
+};
+} // namespace
+
+std::span<const ArchitectureName> known_architectures ()
+{
+  return families;
+}
+
 int arch_type (const char *name)
 {
-  static constexpr struct
-  {
-    const char *name;
-    int family;
-  } families[] = {
-    { "amd64", 1 }, { "x86_64", 1 }, { "i386", 2 }, { "i486", 2 }, { "i586", 2 }, { "i686", 2 },
-  };
   for (const auto &entry : families)
     if (strcmp (name, entry.name) == 0)
       return entry.family;

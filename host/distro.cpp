@@ -15,7 +15,7 @@ namespace
 {
 // Installers keep pointers into this record, so it is filled in place and never freed.
 DistroInformation distro_info;
-bool distro_obtained = false;
+gint distro_obtained = FALSE; // read and set atomically: the record is complete once it is set
 
 // "Fedora\s+release\s+(\d+)\s+\((.*?)\)" in two parts: the head up to the parenthesis, and
 // what `.` accepts, which ends at a line break.
@@ -87,15 +87,6 @@ std::size_t line_end (GRegex *line, std::string_view text, std::size_t from, std
 }
 } // namespace
 
-std::string_view kiv_trim (std::string_view text)
-{
-  const auto first = text.find_first_not_of (kiv_trim_chars);
-  if (first == std::string_view::npos)
-    return text.substr (text.size ()); // empty, but still pointing into text
-  const auto last = text.find_last_not_of (kiv_trim_chars);
-  return text.substr (first, last - first + 1);
-}
-
 // An unanchored search of the whole pattern runs `.*?` from every "Fedora" to the end of the
 // line, which takes time quadratic in a long line of repeated "Fedora release 1 (". Here the
 // codename of a head is the text up to the first ')' after it, unless a line break comes first;
@@ -158,12 +149,9 @@ bool match_fedora_release (const char *text, char **out_release, char **out_code
 
 void parse_release_output (const char *output, DistroInformation *info)
 {
-  std::string_view rest (output);
-  while (true)
+  Lines lines (output);
+  for (std::string_view line; lines.next (line);)
     {
-      const auto end = rest.find ('\n');
-      const std::string_view line = rest.substr (0, end);
-
       const auto colon = line.find (':');
       if (char **field = field_for_key (line.substr (0, colon), info))
         {
@@ -176,10 +164,6 @@ void parse_release_output (const char *output, DistroInformation *info)
             }
           replace_field (field, value);
         }
-
-      if (end == std::string_view::npos)
-        break;
-      rest.remove_prefix (end + 1);
     }
 
   // lsb_release on Fedora runs the codename's words together; the description spells it out.
@@ -205,31 +189,58 @@ void parse_release_file (const char *text, DistroInformation *info)
   replace_field (&info->codename, codename);
 }
 
-const DistroInformation *get_distro_information (void)
+const DistroInformation *obtain_distro_information (GCancellable *cancellable, bool quiet,
+                                                    GError **error)
 {
-  if (distro_obtained)
+  if (g_atomic_int_get (&distro_obtained))
     return &distro_info;
 
-  // A failed attempt stores no strings, so clearing leaks nothing.
-  memset (&distro_info, 0, sizeof distro_info);
-  uname (&distro_info.uts);
-
-  // Standard input is the null device and standard error is left to the caller's terminal.
-  g_autofree char *output = nullptr;
-  if (g_spawn_command_line_sync ("lsb_release -a", &output, nullptr, nullptr, nullptr))
+  // Made aside and put in place at once, so that two threads asking at the same time never see
+  // half a record; the first to finish fills it, and a record once filled never changes.
+  DistroInformation found = {};
+  uname (&found.uts);
+  // Standard input is the null device, and standard error is left to the caller's terminal
+  // unless the caller wants quiet.
+  const char *const argv[] = { "lsb_release", "-a", nullptr };
+  ProgramOptions options;
+  options.quiet = quiet;
+  std::string output;
+  int status = 0;
+  g_autoptr (GError) failure = nullptr;
+  if (run_program (argv, options, cancellable, &output, &status, &failure))
     {
-      parse_release_output (output != nullptr ? output : "", &distro_info);
+      parse_release_output (output.c_str (), &found);
+    }
+  else if (g_error_matches (failure, G_IO_ERROR, G_IO_ERROR_CANCELLED))
+    {
+      g_propagate_error (error, g_steal_pointer (&failure));
+      return nullptr;
     }
   else
     {
       g_autofree char *text = nullptr;
-      if (!g_file_get_contents ("/etc/fedora-release", &text, nullptr, nullptr))
+      if (!g_file_get_contents ("/etc/fedora-release", &text, nullptr, error))
         return nullptr;
-      parse_release_file (text, &distro_info);
+      parse_release_file (text, &found);
     }
 
-  distro_obtained = true;
+  static GMutex filling;
+  g_mutex_lock (&filling);
+  if (!g_atomic_int_get (&distro_obtained))
+    {
+      distro_info = found;
+      found = {};
+      g_atomic_int_set (&distro_obtained, TRUE);
+    }
+  g_mutex_unlock (&filling);
+  for (char *field : { found.distributor, found.description, found.release, found.codename })
+    g_free (field);
   return &distro_info;
+}
+
+const DistroInformation *get_distro_information (void)
+{
+  return obtain_distro_information (nullptr, false, nullptr);
 }
 
 const char *distro_information_get_kernel_release (const DistroInformation *info)

@@ -4,14 +4,11 @@
 // They read nothing but their arguments, so tests can feed them any text.
 #pragma once
 
+#include <span>
 #include <string_view>
 
+#include "common-private.h"
 #include "host.h"
-
-// Bytes removed from both ends of a value; unlike isspace() this leaves a vertical tab alone.
-inline constexpr std::string_view kiv_trim_chars = " \t\n\f\r";
-
-std::string_view kiv_trim (std::string_view text);
 
 // Fills the four strings of info from the output of "lsb_release -a", replacing what a key
 // seen earlier had set. Fields whose key never appears are left as they were.
@@ -32,3 +29,20 @@ bool match_fedora_release (const char *text, char **out_release, char **out_code
 
 // The architecture family of one name: 1 for 64-bit x86, 2 for 32-bit x86, 0 for any other.
 int arch_type (const char *name);
+
+// A name arch_type knows, and its family.
+struct ArchitectureName
+{
+  const char *name;
+  int family;
+};
+
+// Every name arch_type knows, in the order it looks them up.
+std::span<const ArchitectureName> known_architectures ();
+
+// get_distro_information for any thread, cancellable: finds the record unless another call
+// already has, and puts it in place at once. With quiet, the release command's own words on
+// standard error are not shown. NULL with error set when neither the command nor the release
+// file works, or once cancellable is cancelled (the command is then killed).
+const DistroInformation *obtain_distro_information (GCancellable *cancellable, bool quiet,
+                                                    GError **error);

@@ -3,25 +3,32 @@
 #include "check.h"
 
 #include <algorithm>
+#include <memory>
+#include <unordered_map>
 
 #include <glib.h>
 
-#include "config-private.h"
 #include "host-private.h"
 #include "host.h"
+#include "parse-private.h"
 
 namespace
 {
-// The machine the checks parse for. Without a machine name no suffixed line is dropped, so every
-// suffix is reported; without a kernel release no range applies, so every range is reported and
-// the checker hands each nested instruction back to the parser itself.
-const HostFacts check_host = { nullptr, "" };
+constexpr std::string_view byte_order_mark = "\xef\xbb\xbf";
+constexpr std::string_view directive_start = "kiv-config-lint:", directive_verb = "disable=";
+constexpr std::string_view blanks = " \t";
 
 // Whether text starts with a valid UTF-8 character of two or more bytes.
 bool starts_with_character (std::string_view text)
 {
   return !text.empty () && guchar (text[0]) >= 0x80
          && g_utf8_get_char_validated (text.data (), gssize (text.size ())) <= 0x10ffff;
+}
+
+// The length of the character text starts with: a byte that starts none counts as one.
+std::size_t character_length (std::string_view text)
+{
+  return starts_with_character (text) ? std::size_t (g_utf8_skip[guchar (text[0])]) : 1;
 }
 
 // Text from the file, fit for a one-line message: valid UTF-8 and printable ASCII stay, control
@@ -32,12 +39,9 @@ std::string escaped (std::string_view text)
   while (!text.empty ())
     {
       const auto byte = guchar (text[0]);
-      std::size_t length = 1;
-      if (starts_with_character (text))
-        {
-          length = std::size_t (g_utf8_skip[byte]);
-          out.append (text.substr (0, length));
-        }
+      const std::size_t length = character_length (text);
+      if (length > 1)
+        out.append (text.substr (0, length));
       else if (byte == '\t' || byte == '\r' || byte == '\n')
         out += byte == '\t' ? "\\t" : byte == '\r' ? "\\r" : "\\n";
       else if (byte == '"' || byte == '\'' || byte == '\\')
@@ -55,6 +59,18 @@ std::string escaped (std::string_view text)
   return out;
 }
 
+// The same for text that may be as long as a hostile line: at most its first 40 bytes.
+std::string excerpt (std::string_view text)
+{
+  constexpr std::size_t most = 40;
+  if (text.size () <= most)
+    return escaped (text);
+  auto end = most;
+  while (end > 0 && (guchar (text[end]) & 0xc0) == 0x80)
+    end--;
+  return escaped (text.substr (0, end)) + "...";
+}
+
 const char *list_name (GPtrArray *Configuration::*member)
 {
   for (const auto &list : configuration_lists)
@@ -63,126 +79,417 @@ const char *list_name (GPtrArray *Configuration::*member)
   return "?";
 }
 
-// Checks one section as the back end reads it: the parser and the section walk report each line
-// to it, and it keeps what surprises.
-class SectionChecker final : public ParseObserver
+bool is_check_name (std::string_view name)
 {
-public:
-  SectionChecker (std::string_view config_id, std::vector<Diagnostic> &out)
-      : config_id_ (escaped (config_id)), out_ (out)
-  {
-  }
+  return std::find (std::begin (check_names), std::end (check_names), name)
+         != std::end (check_names);
+}
 
-  std::size_t header_line () const { return header_line_; }
-  SectionEnd why_ended () const { return why_; }
-  std::size_t end_line () const { return end_line_; }
+// A header written after blanks: the back end sees no header there.
+bool is_indented_header (std::string_view line)
+{
+  const auto first = line.find_first_not_of (blanks);
+  return first != 0 && first != std::string_view::npos && line[first] == '[';
+}
 
-  void section_selected (std::size_t line_number, std::string_view) override
-  {
-    header_line_ = line_number;
-  }
+// What follows "kiv-config-lint:" in a comment line, trimmed; false for any other line.
+bool read_directive (std::string_view line, std::string_view &out_rest)
+{
+  if (!line.starts_with ('#'))
+    return false;
+  line = kiv_trim (line.substr (1));
+  if (!line.starts_with (directive_start))
+    return false;
+  out_rest = kiv_trim (line.substr (directive_start.size ()));
+  return true;
+}
 
-  void section_line (std::size_t line_number, std::string_view line) override
-  {
-    line_ = line_number;
-    // A CRLF file's blank line: the parser skips it as unrecognised, and the section goes on.
-    is_lone_carriage_return_ = line == "\r";
-    if (is_lone_carriage_return_)
-      carriage_returns_.push_back (line_number);
-  }
+// The names a directive's rest disables, each a view into it: the word after "disable=" split
+// at commas. Whatever follows that word is a comment.
+template <typename Visit> void for_each_disabled (std::string_view rest, Visit visit)
+{
+  if (!rest.starts_with (directive_verb))
+    return;
+  rest.remove_prefix (directive_verb.size ());
+  rest = rest.substr (0, rest.find_first_of (blanks));
+  while (!rest.empty ())
+    {
+      const auto comma = rest.find (',');
+      visit (rest.substr (0, comma));
+      rest = comma == std::string_view::npos ? std::string_view{} : rest.substr (comma + 1);
+    }
+}
 
-  void section_ended (std::size_t line_number, SectionEnd why) override
-  {
-    end_line_ = line_number;
-    why_ = why;
-    const std::size_t last_read = line_number - 1;
-    for (const auto line : carriage_returns_)
-      report (line, Severity::warning,
-              "line holds only a carriage return, which does not end section " + config_id_
-                  + (last_read > line ? "; it runs on to line " + std::to_string (last_read) : ""));
-    if (!has_instruction_)
-      report (header_line_, Severity::warning, "section " + config_id_ + " has no instruction");
-  }
-
-  void appended (GPtrArray *Configuration::*list, std::string_view value) override
-  {
-    has_instruction_ = true;
-    if (value.empty ())
-      report (line_, Severity::warning, std::string ("empty value in ") + list_name (list));
-    else if (list == &Configuration::errors && value.ends_with ('\r'))
-      report (line_, Severity::warning, "error text keeps a trailing carriage return");
-  }
-
-  void architecture_suffix (std::string_view arch, bool) override
-  {
-    has_instruction_ = true;
-    const std::string name (arch);
-    if (arch_type (name.c_str ()) == 0)
-      report (line_, Severity::warning,
-              "architecture suffix \"" + escaped (arch)
-                  + "\" names no known architecture, so the line is kept on every machine");
-  }
-
-  void kernel_range (const KernelRange &range, bool applies) override
-  {
-    has_instruction_ = true;
-    const std::string low (range.low), high (range.high);
-    if (compare_versions (low.c_str (), high.c_str ()) >= 0)
-      report (line_, Severity::warning,
-              "kernel range " + low + " " + high
-                  + " holds no kernel: its low bound is not below its high bound");
-    // The range applies to no kernel here, so its instruction is checked as the parser reads it.
-    if (!applies)
-      {
-        g_autoptr (Configuration) scratch = new_configuration ();
-        parse_instruction (scratch, range.nested, check_host, this);
-      }
-  }
-
-  void kernel_range_unmatched (std::string_view text) override
-  {
-    has_instruction_ = true;
-    report (line_, Severity::error,
-            "kernel range does not match \"<low> <high> <instruction>\" with a blank after "
-            "each bound, so it never applies");
-    if (!g_utf8_validate (text.data (), gssize (text.size ()), nullptr))
-      report (line_, Severity::warning, "kernel range text is not valid UTF-8");
-  }
-
-  void unrecognised (std::string_view line) override
-  {
-    if (is_lone_carriage_return_)
-      return;
-    // The letter is a byte, but a whole character reads better where the line starts with one.
-    const auto first
-        = starts_with_character (line) ? std::size_t (g_utf8_skip[guchar (line[0])]) : 1;
-    report (line_, Severity::error,
-            "unrecognised instruction '" + escaped (line.substr (0, first))
-                + "'; the line is skipped");
-  }
-
-private:
-  void report (std::size_t line, Severity severity, std::string message)
-  {
-    out_.push_back ({ line, severity, std::move (message) });
-  }
-
-  std::string config_id_;
-  std::vector<Diagnostic> &out_;
-  std::size_t header_line_ = 0, line_ = 0, end_line_ = 0;
-  SectionEnd why_ = SectionEnd::end_of_text;
-  bool has_instruction_ = false, is_lone_carriage_return_ = false;
-  std::vector<std::size_t> carriage_returns_;
+struct ConfigurationDeleter
+{
+  void operator() (Configuration *config) const { free_configuration (config); }
 };
 
-// Lines that no section walk reads, from index `first` up to the next section header: each
-// instruction among them is reported with why.
-void report_unread (const std::vector<std::string_view> &lines, std::size_t first,
-                    const std::string &why, std::vector<Diagnostic> &out)
+// Checks a whole file in one walk: the section walk and the parser report each line to it, and
+// it keeps what surprises. Only the first section of each config-id is parsed, as a machine
+// reads it; every line is seen, for the directives and for the lines no machine reads.
+class Checker final : public SectionWalker
 {
-  for (std::size_t i = first; i < lines.size () && !starts_section (lines[i]); i++)
-    if (!is_comment (lines[i]))
-      out.push_back ({ i + 1, Severity::warning, "line is never read: " + why });
+public:
+  explicit Checker (const std::function<void (Diagnostic)> &emit) : emit_ (emit)
+  {
+    host_.every_kernel = true;
+  }
+
+  void check (std::string_view bytes);
+
+  Configuration *section_header (std::size_t number, std::string_view header,
+                                 std::string_view config_id, std::size_t selected_line) override;
+  void outside_line (std::size_t number, std::string_view line) override;
+  void section_line (std::size_t number, std::string_view line) override;
+  void section_ended (std::size_t number, SectionEnd why) override;
+  void appended (GPtrArray *Configuration::*list, std::string_view value) override;
+  void architecture_suffix (std::string_view arch, bool kept) override;
+  void kernel_range (std::string_view arguments, const KernelRange &range, bool applies) override;
+  void kernel_range_unmatched (std::string_view text) override;
+  void unrecognised (std::string_view line) override;
+
+private:
+  void report (std::size_t line, std::size_t column, Severity severity, std::string_view name,
+               std::string message);
+  // The same at the current line, at the character where `at` starts.
+  void report_at (std::string_view at, Severity severity, std::string_view name,
+                  std::string message)
+  {
+    report (line_number_, column_of (at.data ()), severity, name, std::move (message));
+  }
+  std::size_t column_of (const char *at);
+  bool is_silenced (std::size_t line, std::string_view name) const;
+  void note_directive (std::size_t number, std::string_view line);
+  void check_bound (const char *which, std::string_view bound);
+
+  // A section's diagnostics wait while one on an earlier line may still come: the one at its
+  // header when it turns out to hold no instruction, and those at lines holding only a carriage
+  // return, which say how far it runs on.
+  bool is_holding () const
+  {
+    return is_checking_ && (!has_instruction_ || !carriage_returns_.empty ());
+  }
+  void found_instruction ()
+  {
+    has_instruction_ = true;
+    if (!is_holding ())
+      flush ();
+  }
+  void flush ();
+
+  const std::function<void (Diagnostic)> &emit_;
+  HostFacts host_ = { nullptr, "" };
+  std::unique_ptr<Configuration, ConfigurationDeleter> scratch_{ new_configuration () };
+
+  // The line being read, and a column already counted in it.
+  std::string_view line_;
+  std::size_t line_number_ = 0, counted_bytes_ = 0, counted_column_ = 1;
+
+  // The section being read.
+  bool is_checking_ = false, has_instruction_ = false, is_lone_carriage_return_ = false;
+  std::size_t header_line_ = 0;
+  std::string section_name_;
+  std::vector<std::size_t> carriage_returns_;
+  std::vector<Diagnostic> pending_;
+  std::string unread_reason_ = "no section header comes before it";
+
+  // The checks silenced for the whole file, and for the line after each run of directives.
+  std::vector<std::string_view> silenced_in_file_;
+  std::unordered_map<std::size_t, std::vector<std::string_view>> silenced_after_;
+};
+
+void Checker::check (std::string_view bytes)
+{
+  const auto text = configuration_text (bytes);
+  // The directives before the first header hold for the whole file, lines before them included.
+  Lines head (text);
+  for (std::string_view line; head.next (line) && !starts_section (line);)
+    if (std::string_view rest; read_directive (line, rest))
+      for_each_disabled (rest, [&] (std::string_view name) { silenced_in_file_.push_back (name); });
+
+  if (text.starts_with (byte_order_mark))
+    report (1, 1, Severity::error, "byte-order-mark",
+            std::string ("byte order mark at the start: the back end reads it as part of the "
+                         "first line")
+                + (text.substr (byte_order_mark.size ()).starts_with ('[')
+                       ? ", which is then no section header"
+                       : ""));
+
+  walk_sections (text, host_, *this);
+  flush ();
+
+  if (text.size () < bytes.size ())
+    {
+      const auto last_line = text.substr (text.rfind ('\n') + 1);
+      line_ = last_line;
+      line_number_ = std::size_t (std::count (text.begin (), text.end (), '\n')) + 1;
+      report_at (last_line.substr (last_line.size ()), Severity::error, "nul-byte",
+                 "NUL byte: the back end reads no further, so the rest of the file is ignored");
+    }
+}
+
+void Checker::report (std::size_t line, std::size_t column, Severity severity,
+                      std::string_view name, std::string message)
+{
+  if (is_silenced (line, name))
+    return;
+  Diagnostic diagnostic{ line, column, severity, name, std::move (message) };
+  if (is_holding ())
+    {
+      pending_.push_back (std::move (diagnostic));
+      return;
+    }
+  flush ();
+  emit_ (std::move (diagnostic));
+}
+
+void Checker::flush ()
+{
+  std::stable_sort (pending_.begin (), pending_.end (),
+                    [] (const Diagnostic &a, const Diagnostic &b) { return a.line < b.line; });
+  for (auto &diagnostic : pending_)
+    emit_ (std::move (diagnostic));
+  pending_.clear ();
+}
+
+// Counted on from the last column asked for in the same line, since a line of many nested
+// ranges asks for many columns, left to right.
+std::size_t Checker::column_of (const char *at)
+{
+  if (at < line_.data () || at > line_.data () + line_.size ())
+    return 1;
+  const auto offset = std::size_t (at - line_.data ());
+  if (offset < counted_bytes_)
+    counted_bytes_ = 0, counted_column_ = 1;
+  while (counted_bytes_ < offset)
+    {
+      counted_bytes_ += character_length (line_.substr (counted_bytes_));
+      counted_column_++;
+    }
+  return counted_column_;
+}
+
+bool Checker::is_silenced (std::size_t line, std::string_view name) const
+{
+  const auto has = [&] (const std::vector<std::string_view> &names) {
+    return std::find (names.begin (), names.end (), name) != names.end ();
+  };
+  if (has (silenced_in_file_))
+    return true;
+  const auto directives = silenced_after_.find (line - 1);
+  return directives != silenced_after_.end () && has (directives->second);
+}
+
+// A directive silences its checks for the next line; directives on the lines just before it
+// add theirs.
+void Checker::note_directive (std::size_t number, std::string_view line)
+{
+  std::string_view rest;
+  if (!read_directive (line, rest))
+    return;
+  if (!rest.starts_with (directive_verb))
+    {
+      report_at (rest, Severity::warning, "bad-directive",
+                 "directive '" + excerpt (rest) + "' is not understood: write disable=NAME[,NAME]");
+      return;
+    }
+  std::vector<std::string_view> names;
+  for_each_disabled (rest, [&] (std::string_view name) {
+    if (is_check_name (name))
+      names.push_back (name);
+    else
+      report_at (name, Severity::warning, "bad-directive",
+                 "directive names no check '" + excerpt (name) + "'");
+  });
+  if (const auto before = silenced_after_.find (number - 1); before != silenced_after_.end ())
+    names.insert (names.end (), before->second.begin (), before->second.end ());
+  silenced_after_[number] = std::move (names);
+}
+
+Configuration *Checker::section_header (std::size_t number, std::string_view header,
+                                        std::string_view config_id, std::size_t selected_line)
+{
+  line_ = header, line_number_ = number, counted_bytes_ = 0, counted_column_ = 1;
+  if (config_id.empty ())
+    {
+      section_name_ = escaped (header);
+      report (number, 1, Severity::warning, "unclosed-header",
+              "section header has no \"]\", so no config-id selects it");
+      return nullptr;
+    }
+  section_name_ = escaped (config_id);
+  if (selected_line != number)
+    {
+      const auto winner = std::to_string (selected_line);
+      report (number, 1, Severity::warning, "repeated-section",
+              "section header " + section_name_ + " repeats line " + winner
+                  + "; only the section at line " + winner + " is read");
+      return nullptr;
+    }
+  is_checking_ = true, has_instruction_ = false, header_line_ = number;
+  return scratch_.get ();
+}
+
+void Checker::outside_line (std::size_t number, std::string_view line)
+{
+  line_ = line, line_number_ = number, counted_bytes_ = 0, counted_column_ = 1;
+  note_directive (number, line);
+  if (is_indented_header (line))
+    report (number, 1, Severity::error, "indented-header",
+            "a header must start in column 1; the line is never read");
+  else if (!is_comment (line))
+    report (number, 1, Severity::warning, "unread-line", "line is never read: " + unread_reason_);
+}
+
+void Checker::section_line (std::size_t number, std::string_view line)
+{
+  line_ = line, line_number_ = number, counted_bytes_ = 0, counted_column_ = 1;
+  note_directive (number, line);
+  if (!is_checking_)
+    return;
+  // Nothing needs the values once they are checked, and a section may be the whole file.
+  for (const auto &list : configuration_lists)
+    if (GPtrArray *values = scratch_.get ()->*list.member; values != nullptr && values->len > 0)
+      g_ptr_array_set_size (values, 0);
+  // A CRLF file's blank line: the parser skips it as unrecognised, and the section goes on.
+  is_lone_carriage_return_ = line == "\r";
+  if (is_lone_carriage_return_)
+    carriage_returns_.push_back (number);
+}
+
+void Checker::section_ended (std::size_t number, SectionEnd why)
+{
+  if (is_checking_)
+    {
+      const std::size_t last_read = number - 1;
+      for (const auto line : carriage_returns_)
+        report (
+            line, 1, Severity::warning, "lone-carriage-return",
+            "line holds only a carriage return, which does not end section " + section_name_
+                + (last_read > line ? "; it runs on to line " + std::to_string (last_read) : ""));
+      if (!has_instruction_)
+        report (header_line_, 1, Severity::warning, "empty-section",
+                "section " + section_name_ + " has no instruction");
+      is_checking_ = false;
+      carriage_returns_.clear ();
+      flush ();
+    }
+  if (why == SectionEnd::empty_line)
+    unread_reason_
+        = "section " + section_name_ + " ended at the empty line " + std::to_string (number);
+}
+
+void Checker::appended (GPtrArray *Configuration::*list, std::string_view value)
+{
+  found_instruction ();
+  if (value.empty ())
+    report_at (value, Severity::warning, "empty-value",
+               std::string ("empty value in ") + list_name (list));
+  else if (list == &Configuration::errors && value.ends_with ('\r'))
+    report_at (value.substr (value.size () - 1), Severity::warning, "error-carriage-return",
+               "error text keeps a trailing carriage return");
+}
+
+void Checker::architecture_suffix (std::string_view arch, bool)
+{
+  found_instruction ();
+  const std::string name (arch);
+  if (arch_type (name.c_str ()) == 0)
+    report_at (arch, Severity::warning, "unknown-architecture",
+               "architecture suffix \"" + escaped (arch)
+                   + "\" names no known architecture, so the line is kept on every machine");
+}
+
+// A bound is read as digits and dots, but the version order splits it at each dot, and an empty
+// component compares as text, below every number: "6..1" is not 6.1, and ".5" is below 0.
+void Checker::check_bound (const char *which, std::string_view bound)
+{
+  std::size_t at;
+  const char *how;
+  if (bound.starts_with ('.'))
+    at = 0, how = "starts it";
+  else if (at = bound.find (".."); at != std::string_view::npos)
+    at++, how = "follows another";
+  else if (bound.ends_with ('.'))
+    at = bound.size () - 1, how = "ends it";
+  else
+    return;
+  report_at (bound.substr (at), Severity::warning, "range-bound",
+             std::string (which) + " bound " + excerpt (bound)
+                 + " has an empty component where '.' " + how
+                 + ": the version order sorts it below every number");
+}
+
+// Every range applies to the checker's machine, so the parser goes on to the nested instruction
+// itself, and a line of thousands of ranges costs no more than for an installer.
+void Checker::kernel_range (std::string_view arguments, const KernelRange &range, bool)
+{
+  found_instruction ();
+  const auto low = excerpt (range.low), high = excerpt (range.high);
+  if (range.low.data () != arguments.data ())
+    {
+      const auto skipped
+          = arguments.substr (0, std::size_t (range.low.data () - arguments.data ()));
+      report_at (arguments, Severity::error, "range-skips-text",
+                 "range read as " + low + ".." + high + ": '" + excerpt (skipped)
+                     + "' before it is skipped");
+      // What is glued to the bound tells why: a comma for a dot, a "v", a sign, the hyphen of
+      // a release.
+      auto last = skipped.size () - 1;
+      while (last > 0 && (guchar (skipped[last]) & 0xc0) == 0x80)
+        last--;
+      const auto glued = skipped.substr (last);
+      if (!g_unichar_isspace (g_utf8_get_char_validated (glued.data (), gssize (glued.size ()))))
+        report_at (glued, Severity::warning, "range-bound",
+                   "low bound " + low + " is read without the '" + escaped (glued)
+                       + "' glued before it: a bound holds only digits and dots");
+    }
+  // Left to right, so that the columns of a long chain are counted once.
+  const std::string low_text (range.low), high_text (range.high);
+  if (compare_versions (low_text.c_str (), high_text.c_str ()) >= 0)
+    report_at (range.low, Severity::warning, "empty-range",
+               "kernel range " + low + " " + high
+                   + " holds no kernel: its low bound is not below its high bound");
+  check_bound ("low", range.low);
+  check_bound ("high", range.high);
+}
+
+void Checker::kernel_range_unmatched (std::string_view text)
+{
+  found_instruction ();
+  std::string message = "kernel range does not match \"<low> <high> <instruction>\" with a blank "
+                        "after each bound, so it never applies";
+  const auto stop = kernel_range_stop (text);
+  auto at = text.substr (text.size ());
+  if (stop != std::string_view::npos)
+    {
+      at = text.substr (stop);
+      message += ": it stops at '" + escaped (at.substr (0, character_length (at)))
+                 + "', which is neither part of a bound (digits and dots) nor a blank";
+    }
+  report_at (at, Severity::error, "range-unmatched", std::move (message));
+  const char *valid_end = nullptr;
+  if (!g_utf8_validate (text.data (), gssize (text.size ()), &valid_end))
+    report (line_number_, column_of (valid_end), Severity::warning, "range-not-utf8",
+            "kernel range text is not valid UTF-8");
+}
+
+void Checker::unrecognised (std::string_view line)
+{
+  if (is_lone_carriage_return_)
+    return;
+  if (line.data () == line_.data () && is_indented_header (line))
+    {
+      report (line_number_, 1, Severity::error, "indented-header",
+              "a header must start in column 1; the line is skipped and section " + section_name_
+                  + " goes on past it");
+      return;
+    }
+  // The letter is a byte, but a whole character reads better where the line starts with one.
+  report_at (line, Severity::error, "unknown-instruction",
+             "unrecognised instruction '" + escaped (line.substr (0, character_length (line)))
+                 + "'; the line is skipped");
 }
 
 } // namespace
@@ -192,71 +499,15 @@ std::string_view configuration_text (std::string_view bytes)
   return bytes.substr (0, bytes.find ('\0'));
 }
 
-std::vector<SectionHeader> section_headers (std::string_view text)
+void check_configuration (std::string_view bytes, const std::function<void (Diagnostic)> &emit)
 {
-  std::vector<SectionHeader> headers;
-  Lines lines (text);
-  std::string_view line;
-  while (lines.next (line))
-    if (starts_section (line))
-      {
-        const auto close = line.find (']');
-        headers.push_back (
-            { lines.number (), line,
-              close == std::string_view::npos ? std::string_view{} : line.substr (0, close + 1) });
-      }
-  return headers;
+  Checker (emit).check (bytes);
 }
 
 std::vector<Diagnostic> check_configuration (std::string_view bytes)
 {
   std::vector<Diagnostic> out;
-  const auto text = configuration_text (bytes);
-
-  std::vector<std::string_view> lines;
-  Lines splitter (text);
-  for (std::string_view line; splitter.next (line);)
-    lines.push_back (line);
-  if (text.size () < bytes.size ())
-    out.push_back ({ std::max<std::size_t> (lines.size (), 1), Severity::error,
-                     "NUL byte: the back end reads no further, so the rest of the file is "
-                     "ignored" });
-
-  const auto headers = section_headers (text);
-  report_unread (lines, 0, "no section header comes before it", out);
-
-  // Each header's section is walked as a machine with its config-id walks it. Where the walk
-  // selects an earlier line, that section is the one read, and this one never is.
-  for (const auto &header : headers)
-    {
-      if (header.config_id.empty ())
-        {
-          out.push_back ({ header.line, Severity::warning,
-                           "section header has no \"]\", so no config-id selects it" });
-          continue;
-        }
-
-      std::vector<Diagnostic> found;
-      SectionChecker checker (header.config_id, found);
-      g_autoptr (Configuration) scratch = new_configuration ();
-      parse_section (scratch, text, header.config_id, check_host, &checker);
-      if (checker.header_line () != header.line)
-        {
-          const auto winner = std::to_string (checker.header_line ());
-          out.push_back ({ header.line, Severity::warning,
-                           "section header " + escaped (header.config_id) + " repeats line "
-                               + winner + "; only the section at line " + winner + " is read" });
-          continue;
-        }
-      out.insert (out.end (), found.begin (), found.end ());
-      if (checker.why_ended () == SectionEnd::empty_line)
-        report_unread (lines, checker.end_line (),
-                       "section " + escaped (header.config_id) + " ended at the empty line "
-                           + std::to_string (checker.end_line ()),
-                       out);
-    }
-
-  std::stable_sort (out.begin (), out.end (),
-                    [] (const Diagnostic &a, const Diagnostic &b) { return a.line < b.line; });
+  check_configuration (bytes,
+                       [&] (Diagnostic diagnostic) { out.push_back (std::move (diagnostic)); });
   return out;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,10 +16,22 @@ enum class Severity
   error,   // the file certainly does not do what its author meant
 };
 
+// Every check by the name its diagnostics carry and a directive silences it by. The names are
+// what configuration files and scripts refer to, so they never change.
+inline constexpr std::string_view check_names[] = {
+  "nul-byte",        "byte-order-mark",      "unknown-instruction",  "indented-header",
+  "range-unmatched", "range-skips-text",     "range-not-utf8",       "range-bound",
+  "empty-range",     "unread-line",          "lone-carriage-return", "repeated-section",
+  "unclosed-header", "unknown-architecture", "empty-value",          "error-carriage-return",
+  "empty-section",   "bad-directive",
+};
+
 struct Diagnostic
 {
-  std::size_t line; // counted from 1
+  std::size_t line;   // counted from 1
+  std::size_t column; // in characters, counted from 1
   Severity severity;
+  std::string_view name; // one of check_names
   std::string message;
   bool operator== (const Diagnostic &) const = default;
 };
@@ -26,17 +39,10 @@ struct Diagnostic
 // The text the back end reads from a file: its bytes up to the first NUL byte.
 std::string_view configuration_text (std::string_view bytes);
 
-// A line that starts a section, and the config-id of the machines that select it: the line up to
-// its first "]", or empty when it has none.
-struct SectionHeader
-{
-  std::size_t line;
-  std::string_view text;
-  std::string_view config_id;
-};
+// Checks a configuration file's bytes in one walk over its sections, handing emit each
+// diagnostic in file order (a section's own diagnostics wait for its end only while a later line
+// can still change them), less those that the file's directives silence.
+void check_configuration (std::string_view bytes, const std::function<void (Diagnostic)> &emit);
 
-// Every line of text that starts a section, in file order.
-std::vector<SectionHeader> section_headers (std::string_view text);
-
-// Everything surprising in a configuration file's bytes, in file order.
+// The same, gathered.
 std::vector<Diagnostic> check_configuration (std::string_view bytes);

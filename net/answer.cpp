@@ -70,18 +70,29 @@ bool is_followed_redirect (guint status)
          && status != status_use_proxy;
 }
 
-// Anyone on the path can write a cleartext answer, so a file asked for over https must never
-// come from http, wherever a server sends the request.
+// How a Location is read: as the HTTP library reads a URL, each part left as it was written.
+constexpr auto location_flags
+    = GUriFlags (G_URI_FLAGS_HAS_PASSWORD | G_URI_FLAGS_ENCODED_PATH | G_URI_FLAGS_ENCODED_QUERY
+                 | G_URI_FLAGS_ENCODED_FRAGMENT | G_URI_FLAGS_SCHEME_NORMALIZE);
+
+// A redirect must lead to a URL: one that cannot be read is a malformed answer, whichever
+// library would have read it. And anyone on the path can write a cleartext answer, so a file asked
+// for over https must never come from http, wherever a server sends the request.
 gboolean check_redirect (const char *url, const char *location, guint status, GError **error)
 {
-  if (g_strcmp0 (g_uri_peek_scheme (url), "https") != 0)
-    return TRUE;
+  g_autoptr (GUri) base = g_uri_parse (url, location_flags, nullptr);
   g_autofree char *trimmed = g_strstrip (g_strdup (location));
-  g_autofree char *target
-      = g_uri_resolve_relative (url, trimmed, G_URI_FLAGS_PARSE_RELAXED, nullptr);
-  const char *refused = target != nullptr ? target : trimmed;
-  if (g_strcmp0 (g_uri_peek_scheme (refused), "http") != 0)
+  g_autoptr (GUri) target
+      = base != nullptr ? g_uri_parse_relative (base, trimmed, location_flags, nullptr) : nullptr;
+  if (target == nullptr)
+    {
+      g_set_error_literal (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_MALFORMED, "Invalid Redirect URL");
+      return FALSE;
+    }
+  if (g_strcmp0 (g_uri_get_scheme (base), "https") != 0
+      || g_strcmp0 (g_uri_get_scheme (target), "http") != 0)
     return TRUE;
+  g_autofree char *refused = g_uri_to_string (target);
   g_set_error (error, KIV_HTTP_ERROR, int (status), "Refused the redirect from https to %s",
                refused);
   return FALSE;
@@ -112,11 +123,33 @@ gboolean check_answer_head (const char *url, const AnswerHead &head, GError **er
   goffset length = 0;
   if (head.content_length != nullptr && !parse_content_length (head.content_length, &length))
     {
-      g_set_error (error, KIV_HTTP_ERROR, http_error_malformed,
+      g_set_error (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_MALFORMED,
                    "Refused an answer with Content-Length '%s'", head.content_length);
       return FALSE;
     }
   return TRUE;
+}
+
+goffset content_length_of (const AnswerHead &head)
+{
+  goffset length = -1;
+  if (head.content_length == nullptr || !parse_content_length (head.content_length, &length))
+    return -1;
+  return length;
+}
+
+bool ends_connection (const AnswerHead &head, bool asked_to_close)
+{
+  bool keep_alive = false, close = false;
+  if (head.connection != nullptr)
+    each_element (head.connection, [&] (std::string_view option) {
+      keep_alive |= g_ascii_strncasecmp (option.data (), "keep-alive", option.size ()) == 0
+                    && option.size () == 10;
+      close |= g_ascii_strncasecmp (option.data (), "close", option.size ()) == 0
+               && option.size () == 5;
+      return true;
+    });
+  return close || ((head.http_1_0 || asked_to_close) && !keep_alive);
 }
 
 gboolean check_answer (const AnswerHead &head, const char *reason, goffset body_length,
@@ -129,17 +162,16 @@ gboolean check_answer (const AnswerHead &head, const char *reason, goffset body_
     }
   if (head.status == status_no_content || head.content_length == nullptr)
     return TRUE;
-  goffset announced = 0;
-  parse_content_length (head.content_length, &announced); // a valid number: the head passed
+  const goffset announced = content_length_of (head); // a valid number: the head passed
   if (body_length == announced)
     return TRUE;
 
   if (body_length < announced)
-    g_set_error (error, KIV_HTTP_ERROR, http_error_io,
+    g_set_error (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_IO,
                  "Body cut short: %" G_GINT64_FORMAT " of %" G_GINT64_FORMAT " bytes received",
                  gint64 (body_length), gint64 (announced));
   else
-    g_set_error (error, KIV_HTTP_ERROR, http_error_malformed,
+    g_set_error (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_MALFORMED,
                  "Body longer than announced: %" G_GINT64_FORMAT " of %" G_GINT64_FORMAT " bytes",
                  gint64 (body_length), gint64 (announced));
   return FALSE;

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // SPDX-FileCopyrightText: 2026 The kiv authors
+// A download: the transport's answer written to a staging file, with the progress reports callers
+// see, and put in place.
 #include "net.h"
 
 #include <gio/gio.h>
@@ -13,53 +15,56 @@ struct Writing
 {
   StagedFile *file;
   guint64 total;
-  ProgressFunc progress;
-  gpointer user_data;
+  const DownloadControl &control;
   GError **error;
 };
 
 gboolean write_piece (std::string_view piece, gpointer data)
 {
   auto *writing = static_cast<Writing *> (data);
-  if (!writing->file->write (piece, writing->error))
+  // A body of many pieces takes a while to write: a cancellation must not wait for all of it.
+  if (g_cancellable_set_error_if_cancelled (writing->control.cancellable, writing->error)
+      || !writing->file->write (piece, writing->error))
     return FALSE;
   writing->total += piece.size ();
-  if (writing->progress != nullptr)
+  if (writing->control.progress != nullptr)
     {
       g_autofree char *text
           = g_strdup_printf (_ ("fetched %lu bytes"), (unsigned long) writing->total);
-      writing->progress (text, writing->user_data);
+      writing->control.progress (text, writing->control.user_data);
     }
   return TRUE;
 }
 } // namespace
 
 std::unique_ptr<StagedFile> download_staged (HttpTransport *transport, const char *url,
-                                             const char *path, ProgressFunc progress,
-                                             gpointer user_data, GError **error)
+                                             const char *path, const DownloadControl &control,
+                                             GBytes **out_body, GError **error)
 {
-  if (progress != nullptr)
+  if (control.progress != nullptr)
     {
       g_autofree char *text = g_strdup_printf (_ ("fetching %s"), url != nullptr ? url : "(null)");
-      progress (text, user_data);
+      control.progress (text, control.user_data);
     }
 
-  HttpAnswerPtr answer = http_transport_get (transport, url, error);
+  HttpAnswerPtr answer = http_transport_get (transport, url, control, error);
   if (answer == nullptr)
     return nullptr;
 
-  if (progress != nullptr)
+  if (control.progress != nullptr)
     {
       g_autofree char *text = g_strdup_printf (_ ("saving to %s"), path);
-      progress (text, user_data);
+      control.progress (text, control.user_data);
     }
 
   auto staged = StagedFile::create (path, error);
   if (staged == nullptr)
     return nullptr;
-  Writing writing{ staged.get (), 0, progress, user_data, error };
+  Writing writing{ staged.get (), 0, control, error };
   if (!http_answer_visit_body (answer.get (), write_piece, &writing))
     return nullptr;
+  if (out_body != nullptr)
+    *out_body = http_answer_take_body (answer.get ());
   return staged;
 }
 
@@ -74,6 +79,70 @@ gboolean http_download_file (const char *url, const char *path, ProgressFunc pro
     }
 
   HttpTransportPtr transport = http_transport_new ();
-  auto staged = download_staged (transport.get (), url, path, progress, user_data, error);
+  DownloadControl control;
+  control.progress = progress;
+  control.user_data = user_data;
+  auto staged = download_staged (transport.get (), url, path, control, nullptr, error);
   return staged != nullptr && staged->commit (error);
+}
+
+namespace
+{
+// What an asynchronous download carries to its worker thread.
+struct Job
+{
+  char *url;
+  char *path;
+  ProgressRelay relay;
+};
+
+void free_job (gpointer data)
+{
+  auto *job = static_cast<Job *> (data);
+  g_free (job->url);
+  g_free (job->path);
+  delete job;
+}
+
+void download_in_thread (GTask *task, gpointer, gpointer data, GCancellable *cancellable)
+{
+  auto *job = static_cast<Job *> (data);
+  HttpTransportPtr transport = http_transport_new ();
+  DownloadControl control;
+  control.cancellable = cancellable;
+  control.progress = job->relay.func ();
+  control.user_data = &job->relay;
+  GError *error = nullptr;
+  auto staged = download_staged (transport.get (), job->url, job->path, control, nullptr, &error);
+  // The last moment to give up: once renamed, the new file stands.
+  if (staged != nullptr && !g_cancellable_set_error_if_cancelled (cancellable, &error)
+      && staged->commit (&error))
+    g_task_return_boolean (task, TRUE);
+  else
+    g_task_return_error (task, error);
+}
+} // namespace
+
+void http_download_file_async (const char *url, const char *path, GCancellable *cancellable,
+                               ProgressFunc progress, gpointer user_data,
+                               GAsyncReadyCallback callback, gpointer callback_data)
+{
+  g_autoptr (GTask) task = g_task_new (nullptr, cancellable, callback, callback_data);
+  g_task_set_source_tag (task, reinterpret_cast<gpointer> (http_download_file_async));
+  if (path == nullptr)
+    {
+      g_task_return_new_error (task, G_IO_ERROR, G_IO_ERROR_INVALID_ARGUMENT,
+                               "No path to save the download to");
+      return;
+    }
+  g_task_set_task_data (
+      task, new Job{ g_strdup (url), g_strdup (path), ProgressRelay (progress, user_data, task) },
+      free_job);
+  g_task_run_in_thread (task, download_in_thread);
+}
+
+gboolean http_download_file_finish (GAsyncResult *result, GError **error)
+{
+  g_return_val_if_fail (g_task_is_valid (result, nullptr), FALSE);
+  return g_task_propagate_boolean (G_TASK (result), error);
 }

@@ -9,22 +9,10 @@
 #include <memory>
 #include <string_view>
 
-#include <glib.h>
+#include <gio/gio.h>
 
+#include "common-private.h"
 #include "net.h"
-
-// Every download failure that is not the file system's is in the KIV_HTTP_ERROR domain. Its codes
-// are HTTP statuses and these, libsoup 2.4's transport statuses of the same meaning, whichever
-// libsoup the transport is built with.
-constexpr int http_error_cancelled = 1;          // SOUP_STATUS_CANCELLED
-constexpr int http_error_cant_resolve = 2;       // SOUP_STATUS_CANT_RESOLVE
-constexpr int http_error_cant_resolve_proxy = 3; // SOUP_STATUS_CANT_RESOLVE_PROXY
-constexpr int http_error_cant_connect = 4;       // SOUP_STATUS_CANT_CONNECT
-constexpr int http_error_cant_connect_proxy = 5; // SOUP_STATUS_CANT_CONNECT_PROXY
-constexpr int http_error_tls_failed = 6;         // SOUP_STATUS_SSL_FAILED
-constexpr int http_error_io = 7;        // SOUP_STATUS_IO_ERROR: the body's end was not seen
-constexpr int http_error_malformed = 8; // SOUP_STATUS_MALFORMED: no request, or a broken answer
-constexpr int http_error_too_many_redirects = 10; // SOUP_STATUS_TOO_MANY_REDIRECTS
 
 // A new file being written in the directory of its destination, private (0600) until it is
 // committed. Until then the destination is untouched; dropping the object discards the file.
@@ -42,31 +30,49 @@ public:
   // The staging file, for reading what was written before it is committed.
   const char *path () const { return path_; }
 
+  const char *destination () const { return destination_; }
+
   gboolean write (std::string_view data, GError **error);
 
-  // Flushes the file to the disk, gives it the permission bits of the file it replaces (or those
-  // of a new file) and renames it over the destination. On failure the file is discarded and the
-  // destination left as it was.
+  // Gives the file the permission bits of the file it replaces (or those of a new file) and
+  // flushes it to the disk: what can fail before anything changes. On failure the file is
+  // discarded.
+  gboolean prepare (GError **error);
+
+  // Prepares the file if that is not done yet, and renames it over the destination. On failure the
+  // file is discarded and the destination left as it was.
   gboolean commit (GError **error);
 
 private:
-  StagedFile (char *path, char *destination, int fd);
+  StagedFile (char *path, char *destination, UniqueFd fd);
   void discard ();
 
   char *path_;
   char *destination_;
-  int fd_; // open and locked until the file is committed or discarded
+  UniqueFd fd_; // open and locked until the file is committed or discarded
+  bool prepared_ = false;
 };
 
 // The head of an answer as it arrived. Each header holds all its values in the order they came,
 // joined by ", " (as libsoup lists them), or is NULL when absent.
 struct AnswerHead
 {
-  guint status;
-  const char *content_length;
-  const char *content_encoding;
-  const char *location;
+  guint status = 0;
+  const char *content_length = nullptr;
+  const char *content_encoding = nullptr;
+  const char *location = nullptr;
+  const char *transfer_encoding = nullptr;
+  const char *connection = nullptr;
+  bool http_1_0 = false; // the exchange is HTTP/1.0: the answer's version, or the request's
 };
+
+// The length a head announces for its body, or -1 when it announces none that can be read.
+goffset content_length_of (const AnswerHead &head);
+
+// Whether the connection ends with this answer, as HTTP says it does: when the answer says close,
+// and otherwise, unless the answer asks to keep it alive, when the exchange is HTTP/1.0 or the
+// request asked to close it.
+bool ends_connection (const AnswerHead &head, bool asked_to_close);
 
 // Judges the head of an answer to a plain GET of url, before its body is read. Refuses a redirect
 // from https to http, a partial answer, a content coding other than identity, and a
@@ -79,10 +85,20 @@ gboolean check_answer_head (const char *url, const AnswerHead &head, GError **er
 gboolean check_answer (const AnswerHead &head, const char *reason, goffset body_length,
                        GError **error);
 
-// The HTTP library's side of a download. Only this part knows the library; what it must
-// guarantee is that an answer reaches the caller only when its body's end was seen, as its
-// Content-Length or the end of the connection (TLS closed as TLS says), and never decoded.
-// One transport keeps its connections for several downloads.
+// How far a download may go, and whom it tells what it does.
+struct DownloadControl
+{
+  GCancellable *cancellable
+      = nullptr;                   // once cancelled, the download ends with G_IO_ERROR_CANCELLED
+  goffset max_size = -1;           // a longer body is refused; -1 sets no bound
+  ProgressFunc progress = nullptr; // told what the download does, as http_download_file says
+  gpointer user_data = nullptr;
+};
+
+// The HTTP library's side of a download (transport.cpp, with soup2.cpp or soup3.cpp). What it
+// guarantees is that an answer reaches the caller only when its body's end was seen, as its
+// Content-Length or the end of the connection (TLS closed as TLS says), and never decoded. One
+// transport keeps its connections for several downloads.
 struct HttpTransport;
 struct HttpTransportFree
 {
@@ -90,7 +106,11 @@ struct HttpTransportFree
 };
 using HttpTransportPtr = std::unique_ptr<HttpTransport, HttpTransportFree>;
 
-HttpTransportPtr http_transport_new (void);
+// With keep_alive, connections are kept for the next download of the transport: quicker for a
+// second file from the same server. Bytes after a body's announced length are then not looked
+// at (they would start the next answer), so only a caller that checks the body by other means
+// (a signature) asks for it.
+HttpTransportPtr http_transport_new (bool keep_alive = false);
 
 // A successful answer whose body is whole, received into memory.
 struct HttpAnswer;
@@ -100,17 +120,25 @@ struct HttpAnswerFree
 };
 using HttpAnswerPtr = std::unique_ptr<HttpAnswer, HttpAnswerFree>;
 
-// Sends a GET for url and waits for the whole answer. Returns nullptr with an "HTTP" error unless
-// the answer passed check_answer_head and check_answer.
-HttpAnswerPtr http_transport_get (HttpTransport *transport, const char *url, GError **error);
+// Sends a GET for url and waits for the whole answer, at most control.max_size bytes of body.
+// Returns nullptr with an "HTTP" error unless the answer passed check_answer_head and
+// check_answer; with G_IO_ERROR_CANCELLED once control.cancellable is cancelled, and with
+// G_IO_ERROR_MESSAGE_TOO_LARGE for a longer body (as soon as its Content-Length says so, or its
+// bytes do).
+HttpAnswerPtr http_transport_get (HttpTransport *transport, const char *url,
+                                  const DownloadControl &control, GError **error);
 
 // Calls visit with each piece of the body in the order it arrived, until one call returns
 // false; returns false then.
 using BodyVisitor = gboolean (*) (std::string_view piece, gpointer data);
 bool http_answer_visit_body (const HttpAnswer *answer, BodyVisitor visit, gpointer data);
 
+// The whole body, taken from the answer, which holds none afterwards.
+GBytes *http_answer_take_body (HttpAnswer *answer);
+
 // Downloads url into a new staging file beside path, reporting progress as http_download_file
-// does; the caller commits the file or drops it. Returns nullptr with error set on failure.
+// does; the caller commits the file or drops it. out_body, when given, receives the bytes written
+// (so that a caller need not read the file back). Returns nullptr with error set on failure.
 std::unique_ptr<StagedFile> download_staged (HttpTransport *transport, const char *url,
-                                             const char *path, ProgressFunc progress,
-                                             gpointer user_data, GError **error);
+                                             const char *path, const DownloadControl &control,
+                                             GBytes **out_body, GError **error);

@@ -3,7 +3,7 @@
 /* net.h: fetching one file over HTTP or HTTPS into a local path. */
 #pragma once
 
-#include <glib.h>
+#include <gio/gio.h>
 
 #include "kiv-public.h"
 
@@ -15,43 +15,79 @@ G_BEGIN_DECLS
  * @user_data: (closure): the data the caller handed over with the callback
  *
  * Told what a long operation is doing. The message belongs to the caller of the callback and
- * is valid only during the call: copy it (g_strdup()) to keep it.
+ * is valid only during the call: copy it ([func@GLib.strdup]) to keep it.
  */
 typedef void (*ProgressFunc) (const char *message, gpointer user_data);
+
+/**
+ * KivHttpError:
+ * @KIV_HTTP_ERROR_CANCELLED: the HTTP library gave up on the exchange (a call that you cancel
+ *   ends with %G_IO_ERROR_CANCELLED instead)
+ * @KIV_HTTP_ERROR_CANT_RESOLVE: the host name cannot be resolved
+ * @KIV_HTTP_ERROR_CANT_RESOLVE_PROXY: the proxy's host name cannot be resolved
+ * @KIV_HTTP_ERROR_CANT_CONNECT: no connection could be made to the host
+ * @KIV_HTTP_ERROR_CANT_CONNECT_PROXY: no connection could be made to the proxy
+ * @KIV_HTTP_ERROR_TLS_FAILED: TLS failed: an untrusted certificate, one for another host, a
+ *   version older than TLS 1.2, or a body that ends with its connection without TLS's closing
+ *   message
+ * @KIV_HTTP_ERROR_IO: the body's end was not seen: it is shorter than its Content-Length, cut
+ *   off, or sent in the chunked transfer coding, which is never taken
+ * @KIV_HTTP_ERROR_MALFORMED: no request can be made from the URL (it is not an absolute http or
+ *   https URL), or the answer is broken: it cannot be parsed, its Content-Length is negative,
+ *   invalid or given twice differently, a redirect's Location is no URL, or more bytes follow the
+ *   body than its Content-Length announced on a connection that ends with the answer
+ * @KIV_HTTP_ERROR_TOO_MANY_REDIRECTS: the redirects went on too long
+ *
+ * The codes of the %KIV_HTTP_ERROR domain below 100, which say why there is no answer to take.
+ * They are libsoup 2.4's transport statuses of the same meaning, whichever libsoup the library is
+ * built with. Every code of 100 or more is the HTTP status of the answer that was refused:
+ *
+ * - the status the server answered with, when it lies outside 200–299 (such as 404 or 304),
+ *   with its reason phrase as the message;
+ * - the redirect's own status (a 3xx such as 301 or 302) for a redirect from https to http,
+ *   which is never followed, with the refused URL in the message;
+ * - 206 for a partial answer, since no range was asked for;
+ * - 406 for a body in a content coding such as gzip, which is never decoded.
+ */
+typedef enum
+{
+  KIV_HTTP_ERROR_CANCELLED = 1,
+  KIV_HTTP_ERROR_CANT_RESOLVE = 2,
+  KIV_HTTP_ERROR_CANT_RESOLVE_PROXY = 3,
+  KIV_HTTP_ERROR_CANT_CONNECT = 4,
+  KIV_HTTP_ERROR_CANT_CONNECT_PROXY = 5,
+  KIV_HTTP_ERROR_TLS_FAILED = 6,
+  KIV_HTTP_ERROR_IO = 7,
+  KIV_HTTP_ERROR_MALFORMED = 8,
+  KIV_HTTP_ERROR_TOO_MANY_REDIRECTS = 10,
+} KivHttpError;
 
 /**
  * KIV_HTTP_ERROR:
  *
  * The error domain of a download whose request failed or whose answer was refused; its quark is
- * "HTTP". The error's message is the reason phrase of the status or says what went wrong, and its
- * code is one of:
- *
- * - the HTTP status the server answered with, when it lies outside 200–299 (such as 404 or
- *   304);
- * - the redirect's own status (a 3xx such as 301 or 302) for a redirect from https to http,
- *   which is refused, with the refused URL in the message;
- * - 206 for a partial answer, since no range was asked for;
- * - 406 for a body in a content coding such as gzip, which is never decoded;
- * - libsoup 2.4's transport statuses, all below 100, whichever libsoup the library is built
- *   with: 1 cancelled, 2 the host name cannot be resolved, 3 the proxy's name cannot be
- *   resolved, 4 no connection, 5 no connection to the proxy, 6 TLS failed (an untrusted
- *   certificate, one for another host, or a body that ends with its connection without TLS's
- *   closing message), 7 the body's end was not seen (shorter than its Content-Length, cut off,
- *   or sent in the chunked transfer coding, which is never taken), 10 too many redirects;
- * - 8 for a URL that is not an absolute http or https URL, an answer that cannot be parsed, and
- *   an answer whose Content-Length is negative, invalid, given twice differently or exceeded by
- *   its body.
+ * "HTTP", and its codes are those of #KivHttpError or HTTP statuses.
  */
 #define KIV_HTTP_ERROR (kiv_http_error_quark ())
 
 /**
  * kiv_http_error_quark:
  *
- * The quark of the %KIV_HTTP_ERROR domain, for bindings that cannot use the macro.
+ * The quark of the %KIV_HTTP_ERROR domain, for bindings that cannot use the macro: the domain of
+ * a download whose request failed or whose answer was refused. #KivHttpError says what its codes
+ * mean.
  *
  * Returns: the quark of "HTTP"
  */
 KIV_PUBLIC GQuark kiv_http_error_quark (void);
+
+/**
+ * KIV_TYPE_HTTP_ERROR:
+ *
+ * The #GType of #KivHttpError.
+ */
+#define KIV_TYPE_HTTP_ERROR (kiv_http_error_get_type ())
+KIV_PUBLIC GType kiv_http_error_get_type (void) G_GNUC_CONST;
 
 /**
  * http_download_file:
@@ -67,21 +103,61 @@ KIV_PUBLIC GQuark kiv_http_error_quark (void);
  *
  * A body is taken only once its end has been seen (its Content-Length reached, or the
  * connection closed, over TLS with TLS's own closing message), and it is stored as sent, never
- * decoded. It is written to a private staging file beside @path (".NAME.kiv-part-XXXXXX"),
- * flushed to disk and renamed over @path in one step, keeping the permission bits of the file
- * it replaces; staging files that killed runs left in that folder are removed. A 204 answer
- * stores an empty file.
+ * decoded. The request asks the server to close the connection after its answer, so bytes beyond
+ * the Content-Length are seen and refused, unless the answer says it keeps the connection. It is
+ * written to a private staging file beside @path (".NAME.kiv-part-XXXXXX"), flushed to disk and
+ * renamed over @path in one step, keeping the permission bits of the file it replaces; staging
+ * files that killed runs left in that folder are removed. A 204 answer stores an empty file.
  *
  * @progress is told "fetching %s", "saving to %s" and, after each chunk written,
  * "fetched %lu bytes", translated through gettext.
  *
- * On failure @error holds the file system's error (%G_IO_ERROR) when @path cannot be written,
- * and otherwise one in the %KIV_HTTP_ERROR domain; the file at @path is then left as it was.
- * The error is the caller's to free.
+ * On failure @error holds the file system's error (in the [error@Gio.IOErrorEnum] domain,
+ * %G_IO_ERROR) when @path cannot be written, and otherwise one in the %KIV_HTTP_ERROR domain,
+ * whose codes #KivHttpError lists; the file at @path is then left as it was. The error is the
+ * caller's to free.
+ *
+ * It may be called from any thread, and from several at once.
  *
  * Returns: %TRUE once the body stands at @path, %FALSE with @error set on failure
  */
 KIV_PUBLIC gboolean http_download_file (const char *url, const char *path, ProgressFunc progress,
                                         gpointer user_data, GError **error);
+
+/**
+ * http_download_file_async:
+ * @url: an absolute http or https URL
+ * @path: (type filename): where to store the body
+ * @cancellable: (nullable): a #GCancellable, or %NULL
+ * @progress: (scope forever) (nullable) (closure user_data): told what the download is doing
+ * @user_data: handed to every call of @progress
+ * @callback: (scope async) (closure callback_data): called once the download has ended
+ * @callback_data: handed to @callback
+ *
+ * The download of http_download_file(), without blocking the calling thread: it runs on a worker
+ * thread, and @progress (with the same messages, in the same order) and then @callback are called
+ * on the thread-default main context of the thread that called this, never on another thread.
+ * Call http_download_file_finish() from @callback for the result.
+ *
+ * Cancelling @cancellable ends the download at whatever it is doing (resolving the host name,
+ * connecting, the TLS handshake, waiting for the answer, reading its body) with
+ * %G_IO_ERROR_CANCELLED; the file at @path is then left as it was, and nothing is left beside it.
+ */
+KIV_PUBLIC void http_download_file_async (const char *url, const char *path,
+                                          GCancellable *cancellable, ProgressFunc progress,
+                                          gpointer user_data, GAsyncReadyCallback callback,
+                                          gpointer callback_data);
+
+/**
+ * http_download_file_finish:
+ * @result: the #GAsyncResult handed to the callback of http_download_file_async()
+ * @error: a place for the error, or %NULL
+ *
+ * The result of a download started with http_download_file_async().
+ *
+ * Returns: %TRUE once the body stands at the path, %FALSE with @error set as for
+ *   http_download_file(), or %G_IO_ERROR_CANCELLED
+ */
+KIV_PUBLIC gboolean http_download_file_finish (GAsyncResult *result, GError **error);
 
 G_END_DECLS

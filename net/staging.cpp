@@ -15,6 +15,7 @@
 #include <gio/gio.h>
 #include <glib/gstdio.h>
 
+#include "common-private.h"
 #include "net-private.h"
 
 namespace
@@ -27,18 +28,20 @@ constexpr std::size_t random_length = 6;
 // Keeps the staging name within NAME_MAX however long the destination's name is.
 constexpr int longest_name_kept = 200;
 
-gboolean fail_with_errno (GError **error, int saved_errno, const char *what, const char *path)
+// The name of a staging file for a destination named name, up to its random part.
+std::string staging_prefix (std::string_view name)
 {
-  g_set_error (error, G_IO_ERROR, g_io_error_from_errno (saved_errno), "%s %s: %s", what, path,
-               g_strerror (saved_errno));
-  return FALSE;
+  return std::string (name[0] == '.' ? "" : ".") + std::string (name.substr (0, longest_name_kept))
+         + std::string (staging_marker);
 }
 
-bool is_staging_name (std::string_view name)
+// Only the names this destination's own downloads make: a file that merely looks like one
+// (".notes.kiv-part-backup", another file's staging file) is not this download's to remove.
+bool is_staging_name (std::string_view name, std::string_view prefix)
 {
-  const auto tail = staging_marker.size () + random_length;
-  return name.size () > tail && name[0] == '.'
-         && name.substr (name.size () - tail, staging_marker.size ()) == staging_marker;
+  return name.size () == prefix.size () + random_length && name.starts_with (prefix)
+         && std::all_of (name.begin () + prefix.size (), name.end (),
+                         [] (char c) { return g_ascii_isalnum (c); });
 }
 
 // Removes the file only if its lock can be taken and the name still leads to the file locked: a
@@ -47,30 +50,29 @@ bool is_staging_name (std::string_view name)
 void remove_if_abandoned (const char *dir, const char *name)
 {
   g_autofree char *path = g_build_filename (dir, name, nullptr);
-  const int fd = open (path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0)
+  const UniqueFd fd (open (path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd)
     return;
   struct stat locked, named;
-  if (flock (fd, LOCK_EX | LOCK_NB) == 0 && fstat (fd, &locked) == 0 && lstat (path, &named) == 0
-      && S_ISREG (locked.st_mode) && locked.st_dev == named.st_dev && locked.st_ino == named.st_ino)
+  if (flock (fd.get (), LOCK_EX | LOCK_NB) == 0 && fstat (fd.get (), &locked) == 0
+      && lstat (path, &named) == 0 && S_ISREG (locked.st_mode) && locked.st_dev == named.st_dev
+      && locked.st_ino == named.st_ino)
     g_unlink (path);
-  close (fd);
 }
 
-void remove_abandoned_files (const char *dir)
+void remove_abandoned_files (const char *dir, std::string_view prefix)
 {
   g_autoptr (GDir) listing = g_dir_open (dir, 0, nullptr);
   if (listing == nullptr)
     return;
   while (const char *name = g_dir_read_name (listing))
-    if (is_staging_name (name))
+    if (is_staging_name (name, prefix))
       remove_if_abandoned (dir, name);
 }
 
 void lock (int fd)
 {
-  while (flock (fd, LOCK_EX) != 0 && errno == EINTR)
-    ;
+  retry_on_eintr ([fd] { return flock (fd, LOCK_EX); });
 }
 
 // The permission bits a newly created file gets: 0666 less the umask. The kernel reports the
@@ -92,8 +94,8 @@ unsigned fresh_file_mode ()
 }
 } // namespace
 
-StagedFile::StagedFile (char *path, char *destination, int fd)
-    : path_ (path), destination_ (destination), fd_ (fd)
+StagedFile::StagedFile (char *path, char *destination, UniqueFd fd)
+    : path_ (path), destination_ (destination), fd_ (std::move (fd))
 {
 }
 
@@ -108,25 +110,25 @@ std::unique_ptr<StagedFile> StagedFile::create (const char *destination, GError 
 {
   g_autofree char *dir = g_path_get_dirname (destination);
   g_autofree char *name = g_path_get_basename (destination);
-  remove_abandoned_files (dir);
+  const std::string prefix = staging_prefix (name);
+  remove_abandoned_files (dir, prefix);
 
   for (int attempt = 0; attempt < 10; attempt++)
     {
-      g_autofree char *path = g_strdup_printf (
-          "%s/%s%.*s%.*sXXXXXX", dir, name[0] == '.' ? "" : ".", longest_name_kept, name,
-          int (staging_marker.size ()), staging_marker.data ());
-      const int fd = g_mkstemp_full (path, O_RDWR | O_CLOEXEC, 0600);
-      if (fd < 0)
+      g_autofree char *path = g_strdup_printf ("%s/%sXXXXXX", dir, prefix.c_str ());
+      UniqueFd fd (g_mkstemp_full (path, O_RDWR | O_CLOEXEC, 0600));
+      if (!fd)
         {
-          fail_with_errno (error, errno, "Cannot create a file beside", destination);
+          set_error_from_errno (error, errno,
+                                std::string ("Cannot create a file beside ") + destination);
           return nullptr;
         }
-      lock (fd);
+      lock (fd.get ());
       struct stat created;
-      if (fstat (fd, &created) == 0 && created.st_nlink > 0)
+      if (fstat (fd.get (), &created) == 0 && created.st_nlink > 0)
         return std::unique_ptr<StagedFile> (
-            new StagedFile (g_steal_pointer (&path), g_strdup (destination), fd));
-      close (fd); // another run took it for abandoned before the lock was on
+            new StagedFile (g_steal_pointer (&path), g_strdup (destination), std::move (fd)));
+      // else another run took it for abandoned before the lock was on
     }
   g_set_error (error, G_IO_ERROR, G_IO_ERROR_BUSY, "Cannot keep a file beside %s", destination);
   return nullptr;
@@ -134,42 +136,48 @@ std::unique_ptr<StagedFile> StagedFile::create (const char *destination, GError 
 
 gboolean StagedFile::write (std::string_view data, GError **error)
 {
-  while (!data.empty ())
+  return write_all (fd_.get (), data, std::string ("Cannot write ") + path_, error);
+}
+
+gboolean StagedFile::prepare (GError **error)
+{
+  if (prepared_)
+    return TRUE;
+  struct stat old;
+  const unsigned mode = lstat (destination_, &old) == 0 && S_ISREG (old.st_mode)
+                            ? unsigned (old.st_mode) & 07777
+                            : fresh_file_mode ();
+  if (fchmod (fd_.get (), mode) != 0 || fsync (fd_.get ()) != 0)
     {
-      const ssize_t written = ::write (fd_, data.data (), data.size ());
-      if (written < 0 && errno == EINTR)
-        continue;
-      if (written < 0)
-        return fail_with_errno (error, errno, "Cannot write", path_);
-      data.remove_prefix (std::size_t (written));
+      const int saved_errno = errno;
+      discard ();
+      return set_error_from_errno (
+          error, saved_errno, std::string ("Cannot put the download in place at ") + destination_);
     }
+  prepared_ = true;
   return TRUE;
 }
 
 gboolean StagedFile::commit (GError **error)
 {
-  struct stat old;
-  const unsigned mode = lstat (destination_, &old) == 0 && S_ISREG (old.st_mode)
-                            ? unsigned (old.st_mode) & 07777
-                            : fresh_file_mode ();
-  if (fchmod (fd_, mode) != 0 || fsync (fd_) != 0 || rename (path_, destination_) != 0)
+  if (!prepare (error))
+    return FALSE;
+  if (rename (path_, destination_) != 0)
     {
       const int saved_errno = errno;
       discard ();
-      return fail_with_errno (error, saved_errno, "Cannot put the download in place at",
-                              destination_);
+      return set_error_from_errno (
+          error, saved_errno, std::string ("Cannot put the download in place at ") + destination_);
     }
   // The name is gone with the rename, so the lock can go too.
-  close (fd_);
-  fd_ = -1;
+  fd_.reset ();
   return TRUE;
 }
 
 void StagedFile::discard ()
 {
-  if (fd_ < 0)
+  if (!fd_)
     return;
   g_unlink (path_); // while still locked, so no other run can mistake the file for its own
-  close (fd_);
-  fd_ = -1;
+  fd_.reset ();
 }

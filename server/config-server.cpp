@@ -4,14 +4,19 @@
 // for trying the driver and for the end-to-end tests, which point the configuration host name at
 // loopback. Besides serving the file it can play a broken or hostile server, so that the
 // driver's failures can be seen for real.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <gio/gio.h>
 #include <glib-unix.h>
 #include <libsoup/soup.h>
+
+#include "generated-config.h"
 
 namespace
 {
@@ -37,29 +42,43 @@ enum class Mode
   no_content,      // 204 that says "Content-Length: 100"
   until_close,     // the file with no length: the end of the connection is its end
   tls_cut,         // half the file with no length, then the TCP connection closed under TLS
+  longer,          // the whole file, announced 21 bytes shorter than it is
+  // Written by hand piece by piece while other connections are served (see Stream), each ending
+  // with the connection, with TLS's closing message over TLS:
+  trickle,         // the file with its length, --trickle-bytes every --trickle-ms milliseconds
+  big,             // --big-mib MiB of generated configuration lines, with their length
+  big_until_close, // the same with no length: the end of the connection is its end
+  // Taken from the server and kept open:
+  silent, // reads the request, then never answers nor closes the connection
 };
 
 constexpr struct
 {
   const char *name;
   Mode mode;
+  const char *help;
 } mode_names[] = {
-  { "normal", Mode::normal },
-  { "not-found", Mode::not_found },
-  { "redirect-loop", Mode::redirect_loop },
-  { "hop", Mode::hop },
-  { "to-http", Mode::to_http },
-  { "plain-http", Mode::plain_http },
-  { "truncate", Mode::truncate },
-  { "chunked-cut", Mode::chunked_cut },
-  { "gzip-cut", Mode::gzip_cut },
-  { "gzip-bomb", Mode::gzip_bomb },
-  { "two-lengths", Mode::two_lengths },
-  { "negative-length", Mode::negative_length },
-  { "partial", Mode::partial },
-  { "no-content", Mode::no_content },
-  { "until-close", Mode::until_close },
-  { "tls-cut", Mode::tls_cut },
+  { "normal", Mode::normal, "the file, 200" },
+  { "not-found", Mode::not_found, "404 for every path" },
+  { "redirect-loop", Mode::redirect_loop, "302 back to the very path asked for" },
+  { "hop", Mode::hop, "302 to the same path with \"?again\", which gets the file" },
+  { "to-http", Mode::to_http, "over TLS, 302 to the same path on a cleartext port" },
+  { "plain-http", Mode::plain_http, "like normal, without TLS" },
+  { "truncate", Mode::truncate, "announces 100 bytes more than the file, sends half of it" },
+  { "chunked-cut", Mode::chunked_cut, "half the file as one chunk, without the last chunk" },
+  { "gzip-cut", Mode::gzip_cut, "the file in gzip, announced whole, sent half" },
+  { "gzip-bomb", Mode::gzip_bomb, "gzip of --bomb-mib MiB of zeros, sent whole" },
+  { "two-lengths", Mode::two_lengths, "the file, with two different Content-Length headers" },
+  { "negative-length", Mode::negative_length, "the file, with \"Content-Length: -5\"" },
+  { "partial", Mode::partial, "206 with the first half of the file, unasked" },
+  { "no-content", Mode::no_content, "204 that says \"Content-Length: 100\"" },
+  { "until-close", Mode::until_close, "the file with no length, ended by the connection" },
+  { "tls-cut", Mode::tls_cut, "half the file with no length, TCP closed under TLS" },
+  { "longer", Mode::longer, "the whole file, announced 21 bytes shorter" },
+  { "trickle", Mode::trickle, "the file, --trickle-bytes every --trickle-ms ms" },
+  { "big", Mode::big, "--big-mib MiB of generated configuration, with its length" },
+  { "big-until-close", Mode::big_until_close, "the same, ended by the connection" },
+  { "silent", Mode::silent, "reads the request, never answers nor closes" },
 };
 
 struct Options
@@ -74,6 +93,9 @@ struct Options
   char *ready_file = nullptr;
   gboolean plain = FALSE;
   int bomb_mib = 1024;
+  int trickle_bytes = 4096; // 200 KiB a second with the default pace
+  int trickle_ms = 20;
+  int big_mib = 64;
   Mode mode = Mode::normal;
   guint cleartext_port = 0; // to-http: where the redirect points
 };
@@ -122,6 +144,9 @@ std::string length_field (gsize length)
   return "Content-Length: " + std::to_string (length) + "\r\n";
 }
 
+// How many bytes the longer mode sends beyond its Content-Length.
+constexpr gsize longer_by = 21;
+
 // Answers that no server library sends, and that a client must not take for the whole file.
 // Each is followed by the end of the connection, so only what it says tells where it stops.
 std::string hostile_reply (const Options &options, std::string_view file)
@@ -163,14 +188,17 @@ std::string hostile_reply (const Options &options, std::string_view file)
       return head ("200 OK", "") + std::string (file);
     case Mode::tls_cut:
       return head ("200 OK", "") + half;
+    case Mode::longer:
+      return head ("200 OK", length_field (file.size () - std::min (file.size (), longer_by)))
+             + std::string (file);
     default:
       return {};
     }
 }
 
-bool is_hostile (Mode mode)
+bool is_by_hand (Mode mode)
 {
-  return mode >= Mode::truncate;
+  return mode >= Mode::truncate && mode <= Mode::big_until_close;
 }
 
 // SoupServer only sends what is well formed, so the connection is taken from it and the reply
@@ -188,6 +216,114 @@ void send_by_hand (SoupClientContext *client, const std::string &reply, bool cut
     g_socket_shutdown (socket, TRUE, TRUE, nullptr);
   else
     g_io_stream_close (stream, nullptr, nullptr);
+}
+
+// An answer written by hand piece by piece, each write waited for on the main loop so that other
+// connections are served meanwhile: the head, then every piece that next makes, pace_ms apart,
+// then the end of the connection, which closes TLS with its closing message.
+struct Stream
+{
+  GIOStream *connection;
+  std::string piece;                        // the one being written
+  std::function<bool (std::string &)> next; // puts the next piece in its argument; false at the end
+  guint pace_ms;
+
+  ~Stream () { g_object_unref (connection); }
+};
+
+void write_piece (Stream *stream);
+
+void end_stream (Stream *stream)
+{
+  g_io_stream_close_async (
+      stream->connection, G_PRIORITY_DEFAULT, nullptr,
+      [] (GObject *connection, GAsyncResult *result, gpointer data) {
+        g_io_stream_close_finish (G_IO_STREAM (connection), result, nullptr);
+        delete static_cast<Stream *> (data);
+      },
+      stream);
+}
+
+void piece_written (GObject *out, GAsyncResult *result, gpointer data)
+{
+  auto *stream = static_cast<Stream *> (data);
+  g_autoptr (GError) error = nullptr;
+  if (!g_output_stream_write_all_finish (G_OUTPUT_STREAM (out), result, nullptr, &error))
+    g_printerr ("kiv-config-server: writing the reply by hand: %s\n", error->message);
+  if (error != nullptr || !stream->next (stream->piece))
+    end_stream (stream);
+  else if (stream->pace_ms == 0)
+    write_piece (stream);
+  else
+    g_timeout_add (
+        stream->pace_ms,
+        [] (gpointer paced) {
+          write_piece (static_cast<Stream *> (paced));
+          return G_SOURCE_REMOVE;
+        },
+        stream);
+}
+
+void write_piece (Stream *stream)
+{
+  g_output_stream_write_all_async (g_io_stream_get_output_stream (stream->connection),
+                                   stream->piece.data (), stream->piece.size (), G_PRIORITY_DEFAULT,
+                                   nullptr, piece_written, stream);
+}
+
+// Starts writing a stream on the client's connection, taken from the server.
+void send_stream (SoupClientContext *client, std::string head,
+                  std::function<bool (std::string &)> next, guint pace_ms)
+{
+  auto *stream = new Stream{ soup_client_context_steal_connection (client), std::move (head),
+                             std::move (next), pace_ms };
+  write_piece (stream);
+}
+
+// The file in pieces of the given size.
+std::function<bool (std::string &)> pieces_of (std::string_view file, gsize size)
+{
+  return [file = std::string (file), size, offset = gsize (0)] (std::string &piece) mutable {
+    piece = file.substr (std::min (offset, file.size ()), size);
+    offset += piece.size ();
+    return !piece.empty ();
+  };
+}
+
+// The first `lines` lines of the generated configuration, 64 KiB at a time.
+std::function<bool (std::string &)> generated_lines (guint64 lines)
+{
+  return [lines, n = guint64 (0)] (std::string &piece) mutable {
+    piece.clear ();
+    for (; n < lines && piece.size () < 65536; n++)
+      piece += generated_config_line (n);
+    return !piece.empty ();
+  };
+}
+
+// Connections the silent mode holds: never answered, closed only when the server ends.
+std::vector<GIOStream *> unanswered;
+
+// Answers a GET in one of the modes that write it by hand.
+void answer_by_hand (const Options &options, SoupClientContext *client, std::string_view file)
+{
+  const guint64 big_lines = guint64 (options.big_mib) * generated_lines_per_mib;
+  switch (options.mode)
+    {
+    case Mode::trickle:
+      send_stream (client, head ("200 OK", length_field (file.size ())),
+                   pieces_of (file, gsize (options.trickle_bytes)), guint (options.trickle_ms));
+      break;
+    case Mode::big:
+      send_stream (client, head ("200 OK", length_field (big_lines * generated_line_length)),
+                   generated_lines (big_lines), 0);
+      break;
+    case Mode::big_until_close:
+      send_stream (client, head ("200 OK", ""), generated_lines (big_lines), 0);
+      break;
+    default:
+      send_by_hand (client, hostile_reply (options, file), options.mode == Mode::tls_cut);
+    }
 }
 
 // A redirect elsewhere on this server: "?again" for hop, the cleartext port for to-http. NULL
@@ -221,6 +357,12 @@ void serve_file (SoupServer *, SoupMessage *msg, const char *path, GHashTable *,
   g_autofree char *target = nullptr;
   const char *file = nullptr;
 
+  if (options->mode == Mode::silent)
+    {
+      unanswered.push_back (soup_client_context_steal_connection (client));
+      log_request (msg, path, client, 0, ", never to be answered");
+      return;
+    }
   if (options->mode == Mode::not_found || !find_file (*options, path, &file))
     {
       soup_message_set_status (msg, SOUP_STATUS_NOT_FOUND);
@@ -248,11 +390,10 @@ void serve_file (SoupServer *, SoupMessage *msg, const char *path, GHashTable *,
           g_printerr ("kiv-config-server: %s\n", error->message);
           soup_message_set_status (msg, SOUP_STATUS_INTERNAL_SERVER_ERROR);
         }
-      else if (is_hostile (options->mode) && msg->method == SOUP_METHOD_GET)
+      else if (is_by_hand (options->mode) && msg->method == SOUP_METHOD_GET)
         {
           log_request (msg, path, client, 0, ", answered by hand");
-          send_by_hand (client, hostile_reply (*options, std::string_view (contents, length)),
-                        options->mode == Mode::tls_cut);
+          answer_by_hand (*options, client, std::string_view (contents, length));
           return;
         }
       else
@@ -294,20 +435,28 @@ bool parse_options (int *argc, char ***argv, Options *options, GError **error)
     { "port", 0, 0, G_OPTION_ARG_INT, &options->port,
       "Port to listen on (default 443; 0 picks a free one)", "PORT" },
     { "mode", 0, 0, G_OPTION_ARG_STRING, &options->mode_name,
-      "normal (the default), not-found, redirect-loop, hop, to-http, plain-http, truncate, "
-      "chunked-cut, gzip-cut, gzip-bomb, two-lengths, negative-length, partial, no-content, "
-      "until-close or tls-cut",
-      "MODE" },
+      "How to answer: normal (the default) or one of the modes below", "MODE" },
     { "plain", 0, 0, G_OPTION_ARG_NONE, &options->plain, "Serve without TLS, in any mode",
       nullptr },
     { "bomb-mib", 0, 0, G_OPTION_ARG_INT, &options->bomb_mib,
       "Decoded size of the gzip-bomb body in MiB (default 1024)", "MIB" },
+    { "trickle-bytes", 0, 0, G_OPTION_ARG_INT, &options->trickle_bytes,
+      "Size of each piece in trickle mode (default 4096)", "BYTES" },
+    { "trickle-ms", 0, 0, G_OPTION_ARG_INT, &options->trickle_ms,
+      "Pause between two pieces in trickle mode (default 20)", "MS" },
+    { "big-mib", 0, 0, G_OPTION_ARG_INT, &options->big_mib,
+      "Size of the body in the big modes in MiB (default 64)", "MIB" },
     { "ready-file", 0, 0, G_OPTION_ARG_FILENAME, &options->ready_file,
       "Once listening, write the port number to FILE", "FILE" },
     { nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr },
   };
   g_autoptr (GOptionContext) context = g_option_context_new ("- serve the kiv configuration file");
   g_option_context_add_main_entries (context, entries, nullptr);
+  std::string modes = "Modes:";
+  for (const auto &entry : mode_names)
+    modes += std::string ("\n  ") + entry.name + std::string (18 - strlen (entry.name), ' ')
+             + entry.help;
+  g_option_context_set_description (context, modes.c_str ());
   if (!g_option_context_parse (context, argc, argv, error))
     return false;
 
@@ -325,7 +474,7 @@ bool parse_options (int *argc, char ***argv, Options *options, GError **error)
     }
   options->plain = options->plain || options->mode == Mode::plain_http;
   if (options->file == nullptr && options->mode != Mode::not_found
-      && options->mode != Mode::redirect_loop)
+      && options->mode != Mode::redirect_loop && options->mode != Mode::silent)
     {
       g_set_error_literal (error, G_OPTION_ERROR, G_OPTION_ERROR_FAILED, "--file is required");
       return false;
@@ -334,6 +483,13 @@ bool parse_options (int *argc, char ***argv, Options *options, GError **error)
     {
       g_set_error_literal (error, G_OPTION_ERROR, G_OPTION_ERROR_FAILED,
                            "--cert and --key are required (except with --plain)");
+      return false;
+    }
+  if (options->trickle_bytes < 1 || options->trickle_ms < 0 || options->big_mib < 0)
+    {
+      g_set_error_literal (error, G_OPTION_ERROR, G_OPTION_ERROR_BAD_VALUE,
+                           "--trickle-bytes must be positive, --trickle-ms and --big-mib not "
+                           "negative");
       return false;
     }
   if (options->port < 0 || options->port > 65535)

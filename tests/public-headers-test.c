@@ -16,8 +16,16 @@ static void *const public_functions[] = {
   (void *) compare_versions,
   (void *) architectures_are_equivalent,
   (void *) kiv_http_error_quark,
+  (void *) kiv_config_error_quark,
   (void *) http_download_file,
   (void *) get_configuration,
+  (void *) get_configuration_full,
+  (void *) get_configuration_async,
+  (void *) get_configuration_finish,
+  (void *) http_download_file_async,
+  (void *) http_download_file_finish,
+  (void *) kiv_http_error_get_type,
+  (void *) kiv_config_error_get_type,
 #ifdef KIV_HAVE_UI
   (void *) display_error,
 #endif

@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 The kiv authors
 #include <gtest/gtest.h>
 
+#include "dump-private.h"
 #include "kiv-test.h"
 
 namespace

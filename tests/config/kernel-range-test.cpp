@@ -166,3 +166,28 @@ TEST (FindKernelRange, AgreesWithAPlainSearch)
     }
   EXPECT_GT (matches, 1000); // the pieces do produce matches, not only misses
 }
+
+// Where the pattern read from the first character stops is where a checker points: GRegex
+// decides what a blank is, and offsets fall on whole characters.
+TEST (KernelRangeStop, FindsTheFirstCharacterNoMatchCanTake)
+{
+  constexpr auto none = std::string_view::npos;
+  const struct
+  {
+    std::string_view text;
+    std::size_t want;
+  } cases[] = {
+    { "6.8 6.8.0-6 e x", 9 }, // a release's hyphen in a bound
+    { "1 2x y", 3 },          // a letter glued to the high bound
+    { "v6.1 99 i x", 0 },     // before any bound
+    { "1 \xc3\xa9", 2 },      // a character of two bytes
+    { "1\xc2\xa0"
+      "2 \xc3\xa9",
+      none },              // a no-break space is a blank, so this matches
+    { "3.10 3.14", none }, // the text runs out first
+    { "", none },
+    { "1 x\xff", none }, // not UTF-8
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ (kernel_range_stop (c.text), c.want) << c.text;
+}

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "kiv-test.h"
+#include "signature-private.h"
 
 namespace
 {

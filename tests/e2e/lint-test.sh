@@ -108,28 +108,66 @@ machines=$e2e_scratch/machines.cfg
 machines_file "$machines"
 warnings=$e2e_scratch/warnings.cfg
 printf '[A]\ni a:armhf\n\n[B]\n' > "$warnings"
-unrecognised="$machines:15: error: unrecognised instruction 'x'; the line is skipped$NL"
-cr="$machines:10: warning: error text keeps a trailing carriage return$NL"
-armhf="$warnings:2: warning: architecture suffix \"armhf\" names no known architecture, so the line is kept on every machine$NL"
-empty_b="$warnings:4: warning: section [B] has no instruction$NL"
+sample=$(dirname "${BASH_SOURCE[0]}")/../../data/kiv-config.cfg
+unrecognised="$machines:15:1: error: unrecognised instruction 'x'; the line is skipped [unknown-instruction]$NL"
+cr="$machines:10:18: warning: error text keeps a trailing carriage return [error-carriage-return]$NL"
+armhf="$warnings:2:5: warning: architecture suffix \"armhf\" names no known architecture, so the line is kept on every machine [unknown-architecture]$NL"
+empty_b="$warnings:4:1: warning: section [B] has no instruction [empty-section]$NL"
 
 expect_lint "an error: status 1" 1 "$cr$unrecognised" "$machines"
 expect_lint "warnings alone: status 0" 0 "$armhf$empty_b" "$warnings"
 expect_lint "--strict: warnings fail too" 1 "$armhf$empty_b" --strict "$warnings"
 expect_lint "standard input" 1 "${cr//$machines/<stdin>}${unrecognised//$machines/<stdin>}" - < "$machines"
-expect_lint "--json diagnostics" 0 '[
+expect_lint "--json diagnostics" 0 "[
   {
-    "line" : 2,
-    "severity" : "warning",
-    "message" : "architecture suffix \"armhf\" names no known architecture, so the line is kept on every machine"
+    \"file\" : \"$warnings\",
+    \"line\" : 2,
+    \"column\" : 5,
+    \"severity\" : \"warning\",
+    \"name\" : \"unknown-architecture\",
+    \"message\" : \"architecture suffix \\\"armhf\\\" names no known architecture, so the line is kept on every machine\"
   },
   {
-    "line" : 4,
-    "severity" : "warning",
-    "message" : "section [B] has no instruction"
+    \"file\" : \"$warnings\",
+    \"line\" : 4,
+    \"column\" : 1,
+    \"severity\" : \"warning\",
+    \"name\" : \"empty-section\",
+    \"message\" : \"section [B] has no instruction\"
   }
 ]
-' --json "$warnings"
+" --json "$warnings"
+expect_lint "--json without diagnostics" 0 "[]$NL" --json "$sample"
+
+# Several files, as compilers take them: in order, the worst status, one summary for all.
+expect_lint "several FILEs: in order, status 1" 1 "$armhf$empty_b$cr$unrecognised" "$warnings" "$machines"
+check "... and a summary on standard error" \
+  grep -qx "1 error and 3 warnings in 2 files" "$e2e_scratch/stderr"
+expect_lint "a FILE that cannot be read among them: status 2, the rest checked" 2 "$armhf$empty_b" \
+  "$warnings" "$e2e_scratch/missing.cfg" "$sample"
+expect_lint "--quiet: no summary" 1 "$cr$unrecognised" --quiet "$machines"
+check "... on standard error" test ! -s "$e2e_scratch/stderr"
+
+# Colour as compilers show it: on a terminal unless NO_COLOR says otherwise, or when asked for.
+bold=$'\e[01m\e[K' magenta=$'\e[01;35m\e[K' off=$'\e[m\e[K'
+printf '[B]\n' > "$e2e_scratch/empty.cfg"
+expect_lint "--color=always" 0 "${bold}$e2e_scratch/empty.cfg:1:1:$off ${magenta}warning:$off section [B] has no instruction [${magenta}empty-section$off]$NL" \
+  --color=always "$e2e_scratch/empty.cfg"
+on_terminal () { script -qec "$(printf '%q ' "$@")" /dev/null; }
+check "a terminal: colour" grep -q $'\e\\[' <(on_terminal "$KIV_LINT" "$warnings")
+check "a terminal with NO_COLOR set: none" \
+  test -z "$(NO_COLOR=1 on_terminal "$KIV_LINT" "$warnings" | grep $'\e\\[')"
+expect_lint "--color=sometimes: status 2" 2 "" --color=sometimes "$warnings"
+check "--version" grep -qx "kiv-config-lint [0-9]*\.[0-9]*\.[0-9]*" <("$KIV_LINT" --version)
+
+# Input that never ends stops at the bound.
+expect_lint "/dev/zero: status 2" 2 "" /dev/zero
+check "... and one line on standard error says why" \
+  grep -qx "kiv-config-lint: cannot read /dev/zero: longer than 128 MiB, the most kiv-config-lint reads" \
+  "$e2e_scratch/stderr"
+endless_pipe () { yes | "$KIV_LINT" - 2> /dev/null; [ "${PIPESTATUS[1]}" -eq 2 ]; }
+check "an endless pipe: status 2" endless_pipe
+
 # Each config-id once, in file order, after its header line; a repeated header is not shown.
 sections=$e2e_scratch/sections.cfg
 { cat "$machines"; printf '\n[Ubuntu jammy] again\ni never-read\n'; } > "$sections"
@@ -162,6 +200,20 @@ expect_lint "--preview --json" 0 '[
   }
 ]
 ' --preview --json --config-id '[Ubuntu jammy]' --arch i386 "$machines"
+# The machine is given as the back end knows one, or refused.
+check "--config-id without its brackets: the same preview" \
+  cmp -s <("$KIV_LINT" --preview --config-id 'Ubuntu jammy' "$machines") \
+  <("$KIV_LINT" --preview --config-id '[Ubuntu jammy]' "$machines")
+expect_lint "--config-id that no header has: status 1, the empty lists" 1 \
+  "$("$KIV_LINT" --preview --config-id '[Debian bookworm]' /dev/null 2> /dev/null)$NL" \
+  --preview --config-id '[Ubuntu focal]' "$machines"
+check "... and a warning on standard error" \
+  grep -qx "kiv-config-lint: warning: no section header of $machines begins with \[Ubuntu focal\], so a machine with that config-id gets nothing from it" \
+  "$e2e_scratch/stderr"
+expect_lint "--kernel that is no release: status 2" 2 "" --preview --kernel foo "$machines"
+expect_lint "--arch that the back end does not know: status 2" 2 "" --preview --arch amd64x "$machines"
+check "... and the message names the nearest" grep -q "nearest it knows: amd64$" "$e2e_scratch/stderr"
+
 expect_lint "no FILE: status 2" 2 ""
 expect_lint "--all without --preview: status 2" 2 "" --all "$machines"
 expect_lint "a file that cannot be read: status 2" 2 "" "$e2e_scratch/missing.cfg"

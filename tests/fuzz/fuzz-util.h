@@ -14,6 +14,7 @@
 
 #include <glib.h>
 
+#include "dump-private.h"
 #include "kiv-test.h"
 
 // A broken property aborts, so libFuzzer saves the input as a crash; the message says which.

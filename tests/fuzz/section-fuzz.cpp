@@ -6,7 +6,8 @@
 // Checked: the record equals the one made by feeding the selected section's lines to the line
 // parser one by one, with the section found and ended here by a separate, naive reading of the
 // file layout; every stored value is a piece of one of those lines; an observer changes nothing
-// and is shown those lines; and the dump shows exactly what the lists hold.
+// and is shown those lines; the dump shows exactly what the lists hold; and one walk over every
+// section of the file reads each selected one as parse_section does.
 #include <algorithm>
 #include <vector>
 
@@ -44,13 +45,6 @@ std::vector<std::string_view> section_body (std::string_view text, std::string_v
     body.push_back (lines[i]);
   return body;
 }
-
-// Keeps the lines the section walk hands to the parser.
-struct LineRecorder final : ParseObserver
-{
-  std::vector<std::string_view> lines;
-  void section_line (std::size_t, std::string_view line) override { lines.push_back (line); }
-};
 
 } // namespace
 
@@ -98,5 +92,20 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
         FUZZ_CHECK (found);
       }
   check_dump_lists_everything (config);
+
+  // One walk over the whole file reads every section a machine selects as parse_section reads
+  // the section of its config-id, and tells of every line.
+  SectionRecorder walked;
+  walk_sections (text, host, walked);
+  for (const auto &section : walked.sections)
+    if (section.selected_line == section.line)
+      {
+        g_autoptr (Configuration) alone = new_configuration ();
+        LineRecorder alone_lines;
+        parse_section (alone, text, section.config_id, host, &alone_lines);
+        FUZZ_CHECK (section.lists == lists_of (alone));
+        FUZZ_CHECK (section.lines == alone_lines.lines);
+      }
+  FUZZ_CHECK (walked.announced.size () == line_count (text));
   return 0;
 }

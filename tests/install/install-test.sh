@@ -9,7 +9,7 @@
 # runs them.
 # The configured layout comes from the environment, set by CMake: KIV_PREFIX, KIV_LIBDIR,
 # KIV_INCLUDEDIR, KIV_BINDIR, KIV_MANDIR, KIV_DATADIR, KIV_VERSION, KIV_SOVERSION,
-# KIV_CONFIG_URL, KIV_HAVE_UI, KIV_HAVE_GIR, KIV_HAVE_DOCS, KIV_DOCDIR, KIV_SOURCE_DIR,
+# KIV_CONFIG_URL, KIV_HAVE_UI, KIV_HAVE_GIR, KIV_HAVE_DOCS, KIV_REFERENCE_DIR, KIV_SOURCE_DIR,
 # KIV_SOUP_MODULE, CMAKE, CC and KIV_CFLAGS.
 set -euo pipefail
 # Output is read into variables before grep -q sees it: grep -q stops at the first match, and the
@@ -21,7 +21,7 @@ status=0
 fail () { echo "FAIL: $*"; status=1; }
 
 # Absolute directories would send files outside the temporary prefix, into the real system.
-for dir in "$KIV_LIBDIR" "$KIV_INCLUDEDIR" "$KIV_BINDIR" "$KIV_MANDIR" "$KIV_DATADIR" "$KIV_DOCDIR"; do
+for dir in "$KIV_LIBDIR" "$KIV_INCLUDEDIR" "$KIV_BINDIR" "$KIV_MANDIR" "$KIV_DATADIR" "$KIV_REFERENCE_DIR"; do
   case $dir in /*) echo "SKIP: $dir is absolute, so it cannot be installed to a test prefix"; exit 77 ;; esac
 done
 
@@ -50,11 +50,10 @@ for name in "${libraries[@]}"; do
 done
 
 # The back end exports its public functions and nothing else: module-private helpers must not
-# become something an installer can link against. Debian's symbols file lists the same.
+# become something an installer can link against. Debian's symbols file is the list of them.
 exports=$(nm -D --defined-only "$lib/libkiv.so" | awk '$2 == "T" { print $3 }' | sort | tr '\n' ' ')
-expected="architectures_are_equivalent compare_versions distro_information_get_kernel_release \
-distro_information_get_machine get_configuration get_distro_information http_download_file \
-kiv_http_error_quark "
+expected=$(sed -n 's/^ \([A-Za-z0-9_]*\)@Base .*/\1/p' "$KIV_SOURCE_DIR/debian/libkiv0.symbols" \
+  | sort | tr '\n' ' ')
 [ "$exports" = "$expected" ] || fail "libkiv.so exports functions: $exports"
 symbols=$(nm -DC --defined-only "$lib/libkiv.so")
 for private in arch_type parse_cfg_line debug_ptr_array new_configuration debug_configuration; do
@@ -85,8 +84,12 @@ if [ "$KIV_HAVE_GIR" = ON ]; then
   [ -f "$lib/girepository-1.0/Kiv-0.1.typelib" ] || fail "Kiv-0.1.typelib is not installed"
 fi
 if [ "$KIV_HAVE_DOCS" = ON ]; then
-  for page in index.html overview.html func.get_configuration.html kiv.devhelp2; do
-    [ -f "$root/$KIV_DOCDIR/$page" ] || fail "the API reference has no $page"
+  # Devhelp finds the reference by its index, named like the folder (kiv-0.1/kiv-0.1.devhelp2),
+  # which carries the API version so that the reference of another one can stand beside it.
+  book=${KIV_REFERENCE_DIR##*/}
+  [ "$book" = "kiv-${KIV_VERSION%.*}" ] || fail "the API reference is installed in $book"
+  for page in index.html overview.html func.get_configuration.html "$book.devhelp2"; do
+    [ -f "$root/$KIV_REFERENCE_DIR/$page" ] || fail "the API reference has no $page"
   done
 fi
 
@@ -118,8 +121,9 @@ build_and_run ()
 build_and_run installed-api kiv
 [ "$KIV_HAVE_UI" = ON ] && build_and_run installed-ui kiv-ui
 
-# The public headers need GLib alone, so building an installer must not need the development
-# files of what the library uses inside: hide libsoup's and GIO's from pkg-config.
+# The public headers need GLib and GIO alone (cancellables, asynchronous results), so building an
+# installer must not need the development files of what the library uses inside: hide libsoup's
+# from pkg-config.
 only_public=$tmp/pkgconfig-without-private
 mkdir "$only_public"
 for dir in $(pkg-config --variable pc_path pkg-config | tr : ' '); do
@@ -129,7 +133,7 @@ for dir in $(pkg-config --variable pc_path pkg-config | tr : ' '); do
     fi
   done
 done
-rm -f "$only_public/libsoup-2.4.pc" "$only_public/libsoup-3.0.pc" "$only_public/gio-2.0.pc"
+rm -f "$only_public/libsoup-2.4.pc" "$only_public/libsoup-3.0.pc"
 PKG_CONFIG_LIBDIR=$only_public:$lib/pkgconfig pkg-config --cflags --libs kiv >/dev/null \
   || fail "kiv.pc needs development files that no public header needs"
 # ui.h includes a header of kiv's, so kiv-ui.pc must bring in kiv.

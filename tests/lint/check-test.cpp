@@ -10,77 +10,148 @@ namespace
 // The parser logs what it skips; the diagnostics are what is checked here.
 [[maybe_unused]] const bool writer_installed = record_logs ();
 
-Diagnostic error (std::size_t line, std::string message)
+Diagnostic error (std::size_t line, std::size_t column, std::string_view name, std::string message)
 {
-  return { line, Severity::error, std::move (message) };
+  return { line, column, Severity::error, name, std::move (message) };
 }
 
-Diagnostic warning (std::size_t line, std::string message)
+Diagnostic warning (std::size_t line, std::size_t column, std::string_view name,
+                    std::string message)
 {
-  return { line, Severity::warning, std::move (message) };
+  return { line, column, Severity::warning, name, std::move (message) };
 }
 
 } // namespace
 
 void PrintTo (const Diagnostic &diagnostic, std::ostream *out)
 {
-  *out << diagnostic.line << (diagnostic.severity == Severity::error ? ": error: " : ": warning: ")
-       << diagnostic.message;
+  *out << diagnostic.line << ":" << diagnostic.column
+       << (diagnostic.severity == Severity::error ? ": error: " : ": warning: ")
+       << diagnostic.message << " [" << diagnostic.name << "]";
 }
 
-// Each file holds one trap, and the diagnostics name its line and say what the back end does.
+// Each file holds one trap, and the diagnostics name its line and column and say what the back
+// end does.
 TEST (CheckConfiguration, FindsEachTrapAtItsLine)
 {
   using namespace std::string_literals;
   const std::string never_applies = "kernel range does not match \"<low> <high> <instruction>\" "
                                     "with a blank after each bound, so it never applies";
+  const auto stops_at = [&] (std::string character) {
+    return never_applies + ": it stops at '" + character
+           + "', which is neither part of a bound (digits and dots) nor a blank";
+  };
+  const auto glued = [] (std::string bound, std::string character) {
+    return "low bound " + bound + " is read without the '" + character
+           + "' glued before it: a bound holds only digits and dots";
+  };
+  const std::string nul = "NUL byte: the back end reads no further, so the rest of the file is "
+                          "ignored";
+  const std::string unknown = "unknown-instruction", unread = "unread-line";
   const struct
   {
     std::string file;
     std::vector<Diagnostic> want;
   } cases[] = {
-    { "[A]\ni a\nx b\n", { error (3, "unrecognised instruction 'x'; the line is skipped") } },
-    { "[A]\ni a\n\ti a\n", { error (3, "unrecognised instruction '\\t'; the line is skipped") } },
+    { "[A]\ni a\nx b\n",
+      { error (3, 1, unknown, "unrecognised instruction 'x'; the line is skipped") } },
+    { "[A]\ni a\n\ti a\n",
+      { error (3, 1, unknown, "unrecognised instruction '\\t'; the line is skipped") } },
     { "[A]\n\xc3\xa9t\xc3\xa9\ni a\n",
-      { error (2, "unrecognised instruction '\xc3\xa9'; the line is skipped") } },
+      { error (2, 1, unknown, "unrecognised instruction '\xc3\xa9'; the line is skipped") } },
     // Nested instructions are checked whatever kernel they are meant for.
-    { "[A]\nk 1 2 k 3 4 x\n", { error (2, "unrecognised instruction 'x'; the line is skipped") } },
-    { "[A]\ni a\nk 3.10 3.14\n", { error (3, never_applies) } },
-    { "[A]\nk 1 2 k 3 4i a\n", { error (2, never_applies) } },
+    { "[A]\nk 1 2 k 3 4 x\n",
+      { error (2, 13, unknown, "unrecognised instruction 'x'; the line is skipped") } },
+    // Nothing follows the high bound: the column is past the end.
+    { "[A]\ni a\nk 3.10 3.14\n", { error (3, 12, "range-unmatched", never_applies) } },
+    { "[A]\nk 1 2 k 3 4i a\n", { error (2, 12, "range-unmatched", stops_at ("i")) } },
+    // The hyphen of a release, not a missing blank, is what stops the pattern.
+    { "[A]\nk 6.8 6.8.0-6 e x\n", { error (2, 12, "range-unmatched", stops_at ("-")) } },
     { "[A]\nk 1 2 i \xff\n",
-      { error (2, never_applies), warning (2, "kernel range text is not valid UTF-8") } },
+      { error (2, 10, "range-unmatched", never_applies),
+        warning (2, 9, "range-not-utf8", "kernel range text is not valid UTF-8") } },
+    // The unanchored pattern skips what does not fit and reads the bounds further on; what
+    // was glued to the low bound is named.
+    { "[A]\nk 6,1 99 i x\n",
+      { error (2, 3, "range-skips-text", "range read as 1..99: '6,' before it is skipped"),
+        warning (2, 4, "range-bound", glued ("1", ",")) } },
+    { "[A]\nk v6.1 99 i x\n",
+      { error (2, 3, "range-skips-text", "range read as 6.1..99: 'v' before it is skipped"),
+        warning (2, 3, "range-bound", glued ("6.1", "v")) } },
+    { "[A]\nk 6.1-3 99 i x\n",
+      { error (2, 3, "range-skips-text", "range read as 3..99: '6.1-' before it is skipped"),
+        warning (2, 6, "range-bound", glued ("3", "-")) } },
+    { "[A]\nk x 1 2 i x\n",
+      { error (2, 3, "range-skips-text", "range read as 1..2: 'x ' before it is skipped") } },
+    // In a nested range too; columns count characters, not bytes.
+    { "[A]\nk 0 9 k \xc3\xa9"
+      "1 2 i x\n",
+      { error (2, 9, "range-skips-text", "range read as 1..2: '\xc3\xa9' before it is skipped"),
+        warning (2, 9, "range-bound", glued ("1", "\xc3\xa9")) } },
+    { "[A]\nk 6..1 99 i x\n",
+      { warning (2, 5, "range-bound",
+                 "low bound 6..1 has an empty component where '.' follows another: the version "
+                 "order sorts it below every number") } },
+    { "[A]\nk 5. 6 i x\n",
+      { warning (2, 4, "range-bound",
+                 "low bound 5. has an empty component where '.' ends it: the version order "
+                 "sorts it below every number") } },
     // Nothing after a NUL byte is read, not even a trap.
-    { "[A]\ni a\ni b\0\nx c\n"s,
-      { error (3, "NUL byte: the back end reads no further, so the rest of the file is "
-                  "ignored") } },
-    { "\0"s,
-      { error (1, "NUL byte: the back end reads no further, so the rest of the file is "
-                  "ignored") } },
+    { "[A]\ni a\ni b\0\nx c\n"s, { error (3, 4, "nul-byte", nul) } },
+    { "\0"s, { error (1, 1, "nul-byte", nul) } },
+    // The mark hides the header, so no line is read.
+    { "\xef\xbb\xbf[A]\ni a\n",
+      { error (1, 1, "byte-order-mark",
+               "byte order mark at the start: the back end reads it as part of the first line, "
+               "which is then no section header"),
+        warning (1, 1, unread, "line is never read: no section header comes before it"),
+        warning (2, 1, unread, "line is never read: no section header comes before it") } },
+    { "[A]\ni a\n\t[B]\ni b\n",
+      { error (3, 1, "indented-header",
+               "a header must start in column 1; the line is skipped and section [A] goes on "
+               "past it") } },
+    { "[A]\ni a\n\n [B]\ni b\n",
+      { error (4, 1, "indented-header", "a header must start in column 1; the line is never read"),
+        warning (5, 1, unread, "line is never read: section [A] ended at the empty line 3") } },
     { "[A]\ni a\n\n# a comment is fine\ni b\n\n[B]\ni c\n",
-      { warning (5, "line is never read: section [A] ended at the empty line 3") } },
-    { "i a\n[A]\ni b\n", { warning (1, "line is never read: no section header comes before it") } },
+      { warning (5, 1, unread, "line is never read: section [A] ended at the empty line 3") } },
+    { "i a\n[A]\ni b\n",
+      { warning (1, 1, unread, "line is never read: no section header comes before it") } },
     { "[A]\r\ni a\r\n\r\ni b\r\n[B]\r\ni c\r\n",
-      { warning (3, "line holds only a carriage return, which does not end section [A]; it "
-                    "runs on to line 4") } },
+      { warning (3, 1, "lone-carriage-return",
+                 "line holds only a carriage return, which does not end section [A]; it "
+                 "runs on to line 4") } },
     { "[A]\ni a\n\r\n[B]\ni b\n",
-      { warning (3, "line holds only a carriage return, which does not end section [A]") } },
+      { warning (3, 1, "lone-carriage-return",
+                 "line holds only a carriage return, which does not end section [A]") } },
     { "[A]\nk 5.10 5.4 i a\n",
-      { warning (2, "kernel range 5.10 5.4 holds no kernel: its low bound is not below its high "
-                    "bound") } },
-    { "[A]\ni a\n\n[B]\ni b\n\n[A] again\ni c\n",
-      { warning (7, "section header [A] repeats line 1; only the section at line 1 is read") } },
-    { "[A\ni a\n", { warning (1, "section header has no \"]\", so no config-id selects it") } },
+      { warning (2, 3, "empty-range",
+                 "kernel range 5.10 5.4 holds no kernel: its low bound is not below its high "
+                 "bound") } },
+    // A section nobody reads still ends, and what follows its end is read by nobody either.
+    { "[A]\ni a\n\n[B]\ni b\n\n[A] again\ni c\n\ni d\n",
+      { warning (7, 1, "repeated-section",
+                 "section header [A] repeats line 1; only the section at line 1 is read"),
+        warning (10, 1, unread, "line is never read: section [A] ended at the empty line 9") } },
+    { "[A\ni a\n\ni b\n",
+      { warning (1, 1, "unclosed-header",
+                 "section header has no \"]\", so no config-id selects it"),
+        warning (4, 1, unread, "line is never read: section [A ended at the empty line 3") } },
     { "[A]\ni a:armhf\n",
-      { warning (2, "architecture suffix \"armhf\" names no known architecture, so the line "
-                    "is kept on every machine") } },
+      { warning (2, 5, "unknown-architecture",
+                 "architecture suffix \"armhf\" names no known architecture, so the line "
+                 "is kept on every machine") } },
     { "[A]\ni a:amd64\r\n",
-      { warning (2, "architecture suffix \"amd64\\r\" names no known architecture, so the "
-                    "line is kept on every machine") } },
-    { "[A]\nd\n", { warning (2, "empty value in docs") } },
-    { "[A]\nk 1 2 e \n", { warning (2, "empty value in errors") } },
-    { "[A]\ne Upgrade first\r\n", { warning (2, "error text keeps a trailing carriage return") } },
-    { "[A]\n# todo\n\n[B]\ni a\n", { warning (1, "section [A] has no instruction") } },
-    { "[A]\n[B]\ni a\n", { warning (1, "section [A] has no instruction") } },
+      { warning (2, 5, "unknown-architecture",
+                 "architecture suffix \"amd64\\r\" names no known architecture, so the "
+                 "line is kept on every machine") } },
+    { "[A]\nd\n", { warning (2, 2, "empty-value", "empty value in docs") } },
+    { "[A]\nk 1 2 e \n", { warning (2, 9, "empty-value", "empty value in errors") } },
+    { "[A]\ne Upgrade first\r\n",
+      { warning (2, 16, "error-carriage-return", "error text keeps a trailing carriage return") } },
+    { "[A]\n# todo\n\n[B]\ni a\n",
+      { warning (1, 1, "empty-section", "section [A] has no instruction") } },
+    { "[A]\n[B]\ni a\n", { warning (1, 1, "empty-section", "section [A] has no instruction") } },
   };
   for (const auto &c : cases)
     {
@@ -88,6 +159,63 @@ TEST (CheckConfiguration, FindsEachTrapAtItsLine)
       SCOPED_TRACE (file);
       EXPECT_EQ (check_configuration (c.file), c.want);
     }
+}
+
+// A directive silences the checks it names on the next line, or in the whole file when it comes
+// before the first header; it is checked itself.
+TEST (CheckConfiguration, HonoursDirectives)
+{
+  const std::string directive = "# kiv-config-lint: disable=";
+  const struct
+  {
+    std::string file;
+    std::vector<std::size_t> lines_reported;
+  } cases[] = {
+    { "[A]\ni a\n" + directive + "unknown-instruction\nx\ny\n", { 5 } },
+    // Only the named check.
+    { "[A]\ni a\n" + directive + "empty-value\nx\n", { 4 } },
+    // Directives on the lines before add up; a trailing comment is fine.
+    { "[A]\ni a\n" + directive + "unknown-instruction  # old tool\n" + directive
+          + "empty-value\nx\n",
+      {} },
+    { "[A]\ni a\n" + directive + "repeated-section\n[A]\n", {} },
+    { directive + "unread-line,empty-value\ni a\n[A]\nd\n\ni b\n", {} },
+    // Before the first header it holds for the lines before it too; later, only for the next.
+    { "i a\n" + directive + "unread-line\n[A]\ni b\n\ni c\n", {} },
+    { "[A]\ni a\n\n" + directive + "unread-line\ni b\ni c\n", { 6 } },
+  };
+  for (const auto &c : cases)
+    {
+      g_autofree char *file = g_strescape (c.file.c_str (), nullptr);
+      SCOPED_TRACE (file);
+      std::vector<std::size_t> lines;
+      for (const auto &diagnostic : check_configuration (c.file))
+        lines.push_back (diagnostic.line);
+      EXPECT_EQ (lines, c.lines_reported);
+    }
+
+  EXPECT_EQ (check_configuration ("[A]\ni a\n" + directive + "unknown-instrucion\nx\n"),
+             (std::vector<Diagnostic>{
+                 warning (3, 28, "bad-directive", "directive names no check 'unknown-instrucion'"),
+                 error (4, 1, "unknown-instruction",
+                        "unrecognised instruction 'x'; the line is skipped") }));
+  EXPECT_EQ (check_configuration ("# kiv-config-lint: enable=x\n[A]\ni a\n"),
+             (std::vector<Diagnostic>{
+                 warning (1, 20, "bad-directive",
+                          "directive 'enable=x' is not understood: write disable=NAME[,NAME]") }));
+}
+
+// Hostile lines are checked like any other: a chain of 50 000 ranges costs no recursion.
+TEST (CheckConfiguration, SurvivesHostileLines)
+{
+  std::string chain = "[A]\n";
+  for (int i = 0; i < 50000; i++)
+    chain += "k 0 9 ";
+  chain += "x\n";
+  EXPECT_EQ (check_configuration (chain),
+             (std::vector<Diagnostic>{ error (2, 300001, "unknown-instruction",
+                                              "unrecognised instruction 'x'; the line is "
+                                              "skipped") }));
 }
 
 // Well-formed files raise nothing: every instruction kind, ranges that apply to some kernel,
@@ -127,15 +255,4 @@ TEST (CheckConfiguration, ReportsInFileOrder)
   for (const auto &diagnostic : diagnostics)
     lines.push_back (diagnostic.line);
   EXPECT_EQ (lines, (std::vector<std::size_t>{ 1, 2, 4, 5, 6 }));
-}
-
-TEST (SectionHeaders, TakeTheConfigIdUpToTheFirstBracket)
-{
-  const auto headers = section_headers ("# c\n[A b] x]\ni\n[C\n[D]\r\n");
-  ASSERT_EQ (headers.size (), 3u);
-  EXPECT_EQ (headers[0].line, 2u);
-  EXPECT_EQ (headers[0].text, "[A b] x]");
-  EXPECT_EQ (headers[0].config_id, "[A b]");
-  EXPECT_EQ (headers[1].config_id, "");
-  EXPECT_EQ (headers[2].config_id, "[D]");
 }

@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <random>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,8 +19,8 @@
 
 #include <glib.h>
 
-#include "config-private.h"
 #include "host.h"
+#include "parse-private.h"
 
 // compare_versions promises only the sign of its result.
 inline int sign (int value)
@@ -63,6 +65,63 @@ inline Lists with (const char *name, std::vector<std::string> values)
   auto lists = empty_lists ();
   lists[name] = std::move (values);
   return lists;
+}
+
+// Keeps the lines the section walk hands to the parser.
+struct LineRecorder final : ParseObserver
+{
+  std::vector<std::string> lines;
+  void section_line (std::size_t, std::string_view line) override { lines.emplace_back (line); }
+};
+
+// What walk_sections told of one header, with the lists and lines of its section when it is the
+// one a machine selects.
+struct WalkedSection
+{
+  std::size_t line;
+  std::string header, config_id;
+  std::size_t selected_line;
+  Lists lists;
+  std::vector<std::string> lines;
+};
+
+// Parses every section that walk_sections selects into a record of its own, as the checker and
+// the preview of every section do, and notes each line it is told of.
+struct SectionRecorder final : SectionWalker
+{
+  std::vector<WalkedSection> sections;
+  std::set<std::size_t> announced;
+  std::unique_ptr<Configuration, void (*) (Configuration *)> config{ nullptr, free_configuration };
+
+  Configuration *section_header (std::size_t line, std::string_view header,
+                                 std::string_view config_id, std::size_t selected_line) override
+  {
+    announced.insert (line);
+    sections.push_back (
+        { line, std::string (header), std::string (config_id), selected_line, {}, {} });
+    config.reset (selected_line == line ? new_configuration () : nullptr);
+    return config.get ();
+  }
+  void section_line (std::size_t line, std::string_view text) override
+  {
+    announced.insert (line);
+    if (config != nullptr)
+      sections.back ().lines.emplace_back (text);
+  }
+  void section_ended (std::size_t line, SectionEnd why) override
+  {
+    if (why == SectionEnd::empty_line)
+      announced.insert (line);
+    if (config != nullptr)
+      sections.back ().lists = lists_of (config.get ());
+  }
+  void outside_line (std::size_t line, std::string_view) override { announced.insert (line); }
+};
+
+// The number of lines in text, as Lines hands them out.
+inline std::size_t line_count (std::string_view text)
+{
+  return text.empty () ? 0 : std::size_t (std::count (text.begin (), text.end (), '\n')) + 1;
 }
 
 // A distribution record the caller owns, unlike the process-wide one: its strings are freed

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // SPDX-FileCopyrightText: 2026 The kiv authors
-// config-private.h: the parser and dump behind config.h, shared by config/ and its tests,
-// never installed.
+// parse-private.h: the instruction parser and the section walk, from a configuration's text to
+// its record; shared by config/, its tests and kiv-config-lint, never installed.
 #pragma once
 
-#include <cstdio>
-#include <string>
 #include <string_view>
 
+#include "common-private.h"
 #include "config.h"
 #include "host.h"
 
@@ -20,6 +19,9 @@ struct HostFacts
   // When machine is NULL and this is set, it is asked for the machine name by each line that
   // needs one (an install or upgrade line with an architecture suffix), and by no other.
   const char *(*find_machine) (void) = nullptr;
+  // Every kernel range applies, whatever the release: a checker reads each nested instruction
+  // this way, in the parser's own loop over the chain.
+  bool every_kernel = false;
 };
 
 // The parser's facts for a machine described by distro (which may be NULL): its machine name
@@ -65,8 +67,10 @@ enum class SectionEnd
 };
 
 // Told what the section walk and the instruction parser did with each line, by a caller that
-// wants to know why a record came out as it did (a checker, a previewer). The back end passes
-// none: each report sits behind a test of the pointer, so parsing without one costs nothing more.
+// wants to know why a record came out as it did (a checker, a previewer), or that wants the
+// parser quiet: a caller with an observer hears of a skipped line from it, and the parser logs
+// nothing. get_configuration passes none: each report sits behind a test of the pointer, so
+// parsing without one costs nothing more.
 class ParseObserver
 {
 public:
@@ -85,8 +89,12 @@ public:
   virtual void appended (GPtrArray *Configuration::* /* list */, std::string_view /* value */) {}
   // An install, INSTALL or upgrade line with a suffix, and whether the filter kept it.
   virtual void architecture_suffix (std::string_view /* arch */, bool /* kept */) {}
-  // A kernel range that matched the pattern, and whether the kernel is in it.
-  virtual void kernel_range (const KernelRange & /* range */, bool /* applies */) {}
+  // A kernel range that matched the pattern in arguments (the text after the instruction's first
+  // word, which the range's views point into), and whether the kernel is in it.
+  virtual void kernel_range (std::string_view /* arguments */, const KernelRange & /* range */,
+                             bool /* applies */)
+  {
+  }
   // A kernel range instruction whose text the pattern does not match: it never applies.
   virtual void kernel_range_unmatched (std::string_view /* text */) {}
   virtual void unrecognised (std::string_view /* line */) {}
@@ -112,41 +120,11 @@ bool is_comment (std::string_view line);
 // known to be valid and free of line breaks, and is not checked again.
 bool find_kernel_range (std::string_view text, bool text_is_nested, KernelRange *out_range);
 
-// The diagnostic dump on standard error: one list, or the whole record.
-void debug_ptr_array (const char *label, GPtrArray *list);
-void debug_configuration (const Configuration *config);
-
-// The same dump of the whole record on any stream.
-void dump_configuration (FILE *out, const Configuration *config);
-
-// Hands out the lines of a configuration text one at a time without copying; each view points
-// into the text. A text that ends in a newline ends in an empty line.
-class Lines
-{
-public:
-  explicit Lines (std::string_view text) : rest_ (text), more_ (!text.empty ()) {}
-
-  bool next (std::string_view &out_line)
-  {
-    if (!more_)
-      return false;
-    const auto end = rest_.find ('\n');
-    out_line = rest_.substr (0, end);
-    more_ = end != std::string_view::npos;
-    if (more_)
-      rest_.remove_prefix (end + 1);
-    number_++;
-    return true;
-  }
-
-  // The number of the line handed out last, counted from 1.
-  std::size_t number () const { return number_; }
-
-private:
-  std::string_view rest_;
-  bool more_;
-  std::size_t number_ = 0;
-};
+// Where a reading of the kernel range pattern from the first character of text stops: the offset
+// of the first character that no match starting there can take. npos when text runs out before
+// that, matches there, or is not valid UTF-8. Asks GRegex itself, so the pattern's idea of a
+// blank is the one used.
+std::size_t kernel_range_stop (std::string_view text);
 
 // The config-id of the section for a machine described by distro (which may be NULL):
 // "[distributor codename]", an absent field written as "(null)". Free it with g_free.
@@ -158,43 +136,26 @@ char *config_id_for (const DistroInformation *distro);
 void parse_section (Configuration *config, std::string_view text, std::string_view config_id,
                     const HostFacts &host, ParseObserver *observer = nullptr);
 
-// What gpgv's status lines (--status-fd) and exit status say about a detached signature.
-struct SignatureVerdict
+// Told by walk_sections how a whole text falls into sections. As a ParseObserver it hears every
+// line of every section (section_line, then section_ended), and what the parser does with the
+// lines of each section it has parsed. The line that ends a section by starting the next is
+// announced as that section's line, then as a header.
+class SectionWalker : public ParseObserver
 {
-  bool good = false;   // exit status 0, a VALIDSIG line, nothing refused
-  gint64 created = -1; // creation time of the newest valid signature (seconds since 1970), or -1
-  std::string reason;  // one line saying why the signature is not good; empty when it is
+public:
+  // A line that starts a section. config_id is the line up to its first "]", empty when it has
+  // none; selected_line is the line of the header that parse_section selects for config_id: this
+  // one for the first header with it, an earlier one for a repeat, 0 when config_id is empty.
+  // Returns the record the section's lines are parsed into, with the same reports as
+  // parse_section makes (section_selected first), or NULL to have them walked unparsed.
+  virtual Configuration *section_header (std::size_t line_number, std::string_view header,
+                                         std::string_view config_id, std::size_t selected_line)
+      = 0;
+  // A line outside every section: before the first header, or after the empty line that ended
+  // one, up to the next header.
+  virtual void outside_line (std::size_t /* line_number */, std::string_view /* line */) {}
 };
 
-// Judges gpgv's status output. Refuses a bad, unknown, expired or revoked signature, a key that
-// expired or was revoked (gpgv still exits with 0 for those), no signature at all, a signed
-// message in place of a detached signature, and digests too weak to trust (MD5, SHA-1,
-// RIPEMD-160). created is filled from the VALIDSIG lines even when the verdict is not good, so
-// that a signature accepted once still gives its time after its key has expired.
-// exit_status is gpgv's, or -1 when it did not exit normally.
-SignatureVerdict judge_gpgv_status (std::string_view status, int exit_status);
-
-// Whether a keyring file holds ASCII armour, which gpgv does not read, rather than binary packets.
-bool keyring_is_armoured (std::string_view text);
-
-// Decodes every "PGP PUBLIC KEY BLOCK" in text into the binary packets gpgv reads. Returns false
-// when there is none, or one is malformed: a character outside base64, a missing end line, or a
-// checksum that does not match.
-bool dearmor_keyring (std::string_view text, std::string *out_packets);
-
-// Tells progress (when given) why the configuration at url cannot be had: url, " : " and the
-// reason, untranslated.
-void report_failure_to_progress (ProgressFunc progress, gpointer user_data, const char *url,
-                                 const char *reason);
-
-// What get_configuration reports when the configuration cannot be downloaded or saved: the
-// configuration URL and the error's message to progress (when given), and a warning.
-void report_download_failure (ProgressFunc progress, gpointer user_data, const GError *error);
-
-// Downloads url into a staging file beside path and its detached signature (url + ".sig") beside
-// path + ".sig", and puts both in place only when gpgv finds the signature good by a key in
-// keyring and no older than the signature kept at path + ".sig". Returns the checked text, to
-// be freed with g_free, or NULL once the failure has been reported (to progress, when given, and
-// as a warning); the files at path and path + ".sig" are then left as they were.
-char *fetch_signed_configuration (const char *url, const char *path, const char *keyring,
-                                  ProgressFunc progress, gpointer user_data);
+// Walks every section of text in one pass, in file order, telling walker of each line: a machine
+// whose config-id is a header's config-id reads what walker is told for the header selected.
+void walk_sections (std::string_view text, const HostFacts &host, SectionWalker &walker);

@@ -1,0 +1,172 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// SPDX-FileCopyrightText: 2026 The kiv authors
+// common-private.h: the small helpers every module uses inside (lines, trimming, file
+// descriptors, system calls and their errors), written once; never installed.
+#pragma once
+
+#include <cerrno>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <gio/gio.h>
+#include <unistd.h>
+
+// Hands out the lines of a text one at a time without copying; each view points into the text.
+// A text that ends in a newline ends in an empty line; an empty text has no line at all.
+class Lines
+{
+public:
+  explicit Lines (std::string_view text) : rest_ (text), more_ (!text.empty ()) {}
+
+  bool next (std::string_view &out_line)
+  {
+    if (!more_)
+      return false;
+    const auto end = rest_.find ('\n');
+    out_line = rest_.substr (0, end);
+    more_ = end != std::string_view::npos;
+    if (more_)
+      rest_.remove_prefix (end + 1);
+    number_++;
+    return true;
+  }
+
+  // The number of the line handed out last, counted from 1.
+  std::size_t number () const { return number_; }
+
+  // What follows the line handed out last (empty after the last line).
+  std::string_view rest () const { return more_ ? rest_ : std::string_view{}; }
+
+private:
+  std::string_view rest_;
+  bool more_;
+  std::size_t number_ = 0;
+};
+
+// Bytes removed from both ends of a value; unlike isspace() this leaves a vertical tab alone.
+inline constexpr std::string_view kiv_trim_chars = " \t\n\f\r";
+
+// text without the given bytes at either end. An empty result still points into text.
+inline std::string_view kiv_trim (std::string_view text, std::string_view chars = kiv_trim_chars)
+{
+  const auto first = text.find_first_not_of (chars);
+  if (first == std::string_view::npos)
+    return text.substr (text.size ());
+  return text.substr (first, text.find_last_not_of (chars) - first + 1);
+}
+
+// Runs call until it fails with something other than EINTR: a signal handler of the installer's
+// must not turn a read, a write or a wait into a failure.
+template <typename Call> auto retry_on_eintr (Call call)
+{
+  decltype (call ()) result;
+  while ((result = call ()) < 0 && errno == EINTR)
+    ;
+  return result;
+}
+
+// Sets error to the G_IO_ERROR of saved_errno, with the message "WHAT: <strerror>". Returns FALSE,
+// so that a failing function can end with it.
+inline gboolean set_error_from_errno (GError **error, int saved_errno, std::string_view what)
+{
+  g_set_error (error, G_IO_ERROR, g_io_error_from_errno (saved_errno), "%.*s: %s",
+               int (what.size ()), what.data (), g_strerror (saved_errno));
+  return FALSE;
+}
+
+// A file descriptor closed with its owner, on every path.
+class UniqueFd
+{
+public:
+  UniqueFd () = default;
+  explicit UniqueFd (int fd) : fd_ (fd) {}
+  UniqueFd (UniqueFd &&other) noexcept : fd_ (other.release ()) {}
+  UniqueFd &operator= (UniqueFd &&other) noexcept
+  {
+    reset (other.release ());
+    return *this;
+  }
+  UniqueFd (const UniqueFd &) = delete;
+  UniqueFd &operator= (const UniqueFd &) = delete;
+  ~UniqueFd () { reset (); }
+
+  int get () const { return fd_; }
+  explicit operator bool () const { return fd_ >= 0; }
+  int release () { return std::exchange (fd_, -1); }
+  void reset (int fd = -1)
+  {
+    if (fd_ >= 0)
+      close (fd_);
+    fd_ = fd;
+  }
+
+private:
+  int fd_ = -1;
+};
+
+// Writes all of data to fd. Returns FALSE with error set, naming what, when a write fails.
+inline gboolean write_all (int fd, std::string_view data, std::string_view what, GError **error)
+{
+  while (!data.empty ())
+    {
+      const ssize_t written
+          = retry_on_eintr ([&] { return ::write (fd, data.data (), data.size ()); });
+      if (written <= 0) // no room left, where a write takes nothing at all
+        return set_error_from_errno (error, written < 0 ? errno : ENOSPC, what);
+      data.remove_prefix (std::size_t (written));
+    }
+  return TRUE;
+}
+
+// How run_program runs a program.
+struct ProgramOptions
+{
+  int stdin_fd = -1;    // its standard input; -1: the null device
+  std::vector<int> fds; // handed to it as its file descriptors 3, 4... (/dev/fd/3...)
+  bool quiet = false;   // its standard error goes to the null device, not to ours
+};
+
+// Runs argv (argv[0] looked up in PATH, never through a shell) and collects what it writes to its
+// standard output until it ends. *out_exit_status is its exit status, or -1 when it did not exit
+// normally. FALSE with error set when it cannot be started, or once cancellable is cancelled: the
+// program (and any it started) is then killed, never left running.
+gboolean run_program (const char *const *argv, const ProgramOptions &options,
+                      GCancellable *cancellable, std::string *out_output, int *out_exit_status,
+                      GError **error);
+
+// Opens path for reading if it is a regular file, without waiting on a FIFO or a device that
+// never answers. An empty descriptor with error set when it cannot be opened or is no regular file.
+UniqueFd open_regular_file (const char *path, GError **error);
+
+// The whole of the regular file at path, read as open_regular_file opens it.
+gboolean read_regular_file (const char *path, std::string *out_contents, GError **error);
+
+// Carries the progress reports of work done on a worker thread to the thread-default main context
+// of the thread that started it, in the order they were made, each a copy of the message. The
+// task is held until the last report is delivered, so that whatever the caller tied to it lives
+// as long.
+class ProgressRelay
+{
+public:
+  // The type of the public ProgressFunc, which the modules above this one declare.
+  using Callback = void (*) (const char *message, gpointer user_data);
+
+  ProgressRelay (Callback progress, gpointer user_data, GTask *task);
+  ~ProgressRelay ();
+  ProgressRelay (const ProgressRelay &) = delete;
+  ProgressRelay &operator= (const ProgressRelay &) = delete;
+
+  // A callback for the worker, with the relay as its data; NULL when there is no progress.
+  Callback func () const { return progress_ != nullptr ? relay : nullptr; }
+
+private:
+  static void relay (const char *message, gpointer self);
+
+  Callback progress_;
+  gpointer user_data_;
+  GTask *task_;
+  GMainContext *context_;
+};
