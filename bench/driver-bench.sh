@@ -24,27 +24,24 @@
 # for the run, and that driver is timed in the same rounds, against the first build's driver.
 set -euo pipefail
 bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$bench_dir/../scripts/sandbox.sh"
 
 if [ "${1:-}" != --inside ]; then
   if [ $# -lt 3 ]; then
     echo "usage: $0 SERVER CONFIG_HOST BUILD_DIR..." >&2
     exit 2
   fi
-  as_root=()
-  [ "$(id -u)" -eq 0 ] || as_root=(--map-root-user)
   SANDBOX=$(mktemp -d "${TMPDIR:-/tmp}/kiv-bench.XXXXXX")
   trap 'rm -rf "$SANDBOX"' EXIT
   export SANDBOX KIV_SERVER=$1 KIV_CONFIG_HOST=$2 KIV_RUNS=${KIV_RUNS:-40} \
     KIV_MAKE_CA=$bench_dir/../scripts/make-test-ca KIV_DATA=$bench_dir/../data/kiv-config.cfg
   shift 2
-  unshare "${as_root[@]}" --mount --net --pid --fork --mount-proc --propagation private \
-    bash "$0" --inside "$@"
+  sandbox_unshare bash "$0" --inside "$@"
   exit
 fi
 shift
 builds=("$@")
 
-source "$bench_dir/../scripts/sandbox.sh"
 sandbox_enter
 trust_test_ca
 url=https://$KIV_CONFIG_HOST/gfx/kiv-config.cfg

@@ -1,13 +1,16 @@
 # SPDX-License-Identifier: LGPL-2.1-or-later
 # SPDX-FileCopyrightText: 2026 The kiv authors
-# Sourced by scripts/run and the end-to-end tests: helpers that run inside a fresh private mount
-# and network namespace (unshare --mount --net), where a copy of /etc is mounted over /etc so that
-# host names, trusted authorities and release files can be changed without touching the machine.
-# $SANDBOX must name a scratch folder.
+# shellcheck shell=bash
+# Sourced by scripts/run, the end-to-end tests and the driver benchmark: helpers that run inside a
+# fresh private mount and network namespace (sandbox_unshare), where a copy of /etc is mounted over
+# /etc so that host names, trusted authorities and release files can be changed without touching
+# the machine. $SANDBOX must name a scratch folder.
 
 # sandbox_unshare COMMAND...: runs COMMAND in new mount, network and PID namespaces with their own
 # /proc, as root inside (a user who is not root outside is mapped to it). Where namespaces cannot
 # be made, as in many package build chroots, it fails at once: `sandbox_unshare true` tells.
+# The one place these namespaces are asked for: scripts/run, the end-to-end tests, the driver
+# benchmark and the download tests' launcher (tests/net/isolated-network.sh) all go through it.
 sandbox_unshare ()
 {
   local as_root=()

@@ -8,13 +8,14 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 # A kernel range that holds on any kernel and one that never does, a line for this machine's own
 # architecture (dropped) and a plain one.
-export KIV_SECTION="[Debian bookworm]
+KIV_SECTION="[Debian bookworm]
 s deb https://repo.example.org/debian bookworm main
 k 0 999999 i in-range
 k 0 0.1 i below
 i own:$(uname -m)
 i kiv-tools
 "
+export KIV_SECTION
 
 serve_section ()
 {

@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: LGPL-2.1-or-later
 # SPDX-FileCopyrightText: 2026 The kiv authors
+# shellcheck shell=bash
 # Helpers for end-to-end tests of the real kiv-config-check and kiv-config-lint. Each case runs in
 # a private mount and network namespace with its own copy of /etc mounted over /etc, so it can add
 # or remove release files, host names and trusted authorities without touching the machine. Only
@@ -13,6 +14,7 @@ set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/sandbox.sh"
 
+# shellcheck disable=SC2034 # for the test scripts that source this file
 NL=$'\n'
 e2e_passed=0
 e2e_failed=0
@@ -39,6 +41,7 @@ in_sandbox ()
   done
   # A private PID namespace too: whatever the case leaves running ends with it. Its own /proc
   # lets a process find itself by the PID it sees (LeakSanitizer lists its threads there).
+  # shellcheck disable=SC2016 # the shell inside the namespaces expands these
   sandbox_unshare env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin SANDBOX="$dir" "${vars[@]}" \
     KIV_E2E_SCRIPT="$(realpath "$0")" \
     /bin/bash -c '
@@ -60,6 +63,7 @@ run_driver ()
 fake_lsb_release ()
 {
   cat > "$SANDBOX/output"
+  # shellcheck disable=SC2016 # "$1" is the generated script's argument
   printf '#!/bin/sh\n[ "$1" = -a ] || exit 2\nexec /bin/cat "%s"\n' "$SANDBOX/output" > "$SANDBOX/bin/lsb_release"
   chmod +x "$SANDBOX/bin/lsb_release"
 }
@@ -115,6 +119,12 @@ debian_bookworm ()
 {
   printf 'Distributor ID:\tDebian\nDescription:\tDebian GNU/Linux 12 (bookworm)\nRelease:\t12\nCodename:\tbookworm\n' \
     | fake_lsb_release
+}
+
+# names_in DIR: the names of what DIR holds, hidden ones too, one a line in byte order.
+names_in ()
+{
+  find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' | LC_ALL=C sort
 }
 
 # dump_of FILE: the configuration dump in FILE (the driver's standard error), without the

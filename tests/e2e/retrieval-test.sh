@@ -64,7 +64,7 @@ stores_the_file ()
   sections "${KIV_MODE:-normal}" > /dev/null 2>&1 || return 1
   local served=$SANDBOX/cfg
   [ "${KIV_MODE:-}" != no-content ] || served=/dev/null
-  cmp -s "$served" "$HOME/.kiv-config" && [ "$(ls -A "$HOME" | grep -vx .cache)" = .kiv-config ] \
+  cmp -s "$served" "$HOME/.kiv-config" && [ "$(names_in "$HOME" | grep -vx .cache)" = .kiv-config ] \
     && [ "$(stat -c %a "$HOME/.kiv-config")" = 604 ]
 }
 
@@ -102,7 +102,7 @@ refused ()
   PATH="$SANDBOX/bin" /usr/bin/time -f %M -o "$SANDBOX/peak-kib" "$KIV_DRIVER" \
     > "$SANDBOX/stdout" 2> "$SANDBOX/stderr" || status=$?
   [ "$status" -eq 1 ] || { echo "status $status" >&2; return 1; }
-  [ "$(cat "$SANDBOX/stdout" | tail -n 1)" = "Config not found at $KIV_CONFIG_URL" ] || return 1
+  [ "$(tail -n 1 "$SANDBOX/stdout")" = "Config not found at $KIV_CONFIG_URL" ] || return 1
   grep -q "Failed to download config file '$KIV_CONFIG_URL'" "$SANDBOX/stderr" || return 1
   diff -r --exclude=.cache "$SANDBOX/home-before" "$HOME" >&2 # the libraries' own cache may appear
 }
@@ -120,7 +120,7 @@ hostile ()
 # A home with no room left: no inode for the staging file, or no space to write it.
 full_home ()
 {
-  mount -t tmpfs -o size=16k,nr_inodes=$([ "$KIV_FULL" = inodes ] && echo 2 || echo 3) tmpfs "$HOME"
+  mount -t tmpfs -o size=16k,nr_inodes="$([ "$KIV_FULL" = inodes ] && echo 2 || echo 3)" tmpfs "$HOME"
   older_copy
   [ "$KIV_FULL" = inodes ] || cat /dev/zero > "$HOME/filler" 2> /dev/null || true
   refused normal server

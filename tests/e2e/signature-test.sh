@@ -24,7 +24,7 @@ make_keys ()
   make_test_key stranger never --faked-system-time "$past!"
   make_test_key revoked never --faked-system-time "$past!"
   make_test_key expired 1d --faked-system-time "$past!"
-  cd "$KIV_KEYS"
+  cd "$KIV_KEYS" || return
   printf '[Debian bookworm]\ni older-package\n' > old.cfg
   printf '[Debian bookworm]\ni newer-package\n' > new.cfg
   sign_as publisher old.cfg old.sig --faked-system-time "$((past + 9 * day))!"
@@ -75,7 +75,7 @@ signed_run ()
 home_holds ()
 {
   cmp "$KIV_KEYS/$1" "$HOME/.kiv-config" && cmp "$KIV_KEYS/$2" "$HOME/.kiv-config.sig" \
-    && [ "$(ls -A "$HOME" | grep kiv | tr '\n' ' ')" = ".kiv-config .kiv-config.sig " ]
+    && [ "$(names_in "$HOME" | grep kiv | tr '\n' ' ')" = ".kiv-config .kiv-config.sig " ]
 }
 
 # accepted CFG SIGNATURE KEPT [KEYRING]: status 0, the file's section dumped, and the file and its
@@ -91,10 +91,13 @@ accepted ()
 was_refused ()
 {
   local status=$1 reason=$2 kept=$3
-  [ "$status" -eq 1 ] && [ "$(tail -n 1 "$SANDBOX/stdout")" = "Config not found at $KIV_CONFIG_URL" ] \
+  if ! { [ "$status" -eq 1 ] && [ "$(tail -n 1 "$SANDBOX/stdout")" = "Config not found at $KIV_CONFIG_URL" ] \
     && grep -F "Failed to verify config file '$KIV_CONFIG_URL': " "$SANDBOX/stderr" | grep -qF "$reason" \
-    && home_holds "$kept.cfg" "$kept.sig" \
-    || { echo "status $status" >&2; cat "$SANDBOX/stdout" "$SANDBOX/stderr" >&2; return 1; }
+    && home_holds "$kept.cfg" "$kept.sig"; }; then
+    echo "status $status" >&2
+    cat "$SANDBOX/stdout" "$SANDBOX/stderr" >&2
+    return 1
+  fi
 }
 
 # refused CFG SIGNATURE REASON [KEPT]: signed_run with the pair KEPT (old.cfg and old.sig unless

@@ -95,12 +95,25 @@ TEST (CompareVersions, DecidesWhereComponentsFirstDiffer)
     expect_orders (c);
 }
 
+// Each way a number decides gives exactly -1, 0 or 1.
 TEST (CompareVersions, NumericResultsAreUnitSteps)
 {
-  EXPECT_EQ (compare_versions ("1.10", "1.9"), 1);
-  EXPECT_EQ (compare_versions ("1.9", "1.10"), -1);
-  EXPECT_EQ (compare_versions ("4294967296", "1"), 1);
-  EXPECT_EQ (compare_versions ("3.13", "3.13.0"), -1);
+  const Case cases[] = {
+    { "1.10", "1.9", 1 },     // longer
+    { "4294967296", "1", 1 }, // longer, from the first byte
+    { "3.9", "3.4", 1 },      // one digit each
+    { "5.15", "5.10.0", 1 },  // inside a number both share the start of
+    { "22.04", "22.10", -1 }, // a leading zero, fewer digits that count
+    { "007.5", "7.4", 1 },    // equal numbers written differently: the next decide
+    { "1.007", "1.7", 0 },    { "0001", "010", -1 }, // zeros on both sides
+    { "3.13", "3.13.0", -1 },                        // fewer components
+  };
+  for (const auto &c : cases)
+    {
+      SCOPED_TRACE (std::string ("'") + c.a + "' vs '" + c.b + "'");
+      EXPECT_EQ (compare_versions (c.a, c.b), c.want);
+      EXPECT_EQ (compare_versions (c.b, c.a), -c.want);
+    }
 }
 
 TEST (CompareVersions, HandlesVeryLongInput)
@@ -141,6 +154,29 @@ TEST (CompareVersions, AgreesWithThePlainReadingOnEveryShortPair)
             ADD_FAILURE () << "'" << a << "' vs '" << b
                            << "': " << compare_versions (a.c_str (), b.c_str ()) << ", plainly "
                            << reference_compare_versions (a, b);
+    }
+  EXPECT_EQ (disagreements, 0);
+}
+
+// Longer strings than the exhaustive test above reaches, sharing a start as releases of one
+// kernel do, so that the comparison decides deep inside a component: in the middle of a number,
+// after leading zeros, after a letter, at a separator against another.
+TEST (CompareVersions, AgreesWithThePlainReadingOnLongerPairs)
+{
+  const std::vector<std::string> pieces
+      = { "0", "00", "1", "7", "10", "99", "a", "rc", ".", "-", ":", "\xff" };
+  std::mt19937 random (20260101); // the same pairs in every run
+  int disagreements = 0;
+  for (int n = 0; n < 100000; n++)
+    {
+      const std::string shared = random_text (random, pieces, 6);
+      const std::string a = shared + random_text (random, pieces, 4);
+      const std::string b = shared + random_text (random, pieces, 4);
+      if (sign (compare_versions (a.c_str (), b.c_str ())) != reference_compare_versions (a, b)
+          && ++disagreements <= 10)
+        ADD_FAILURE () << "'" << a << "' vs '" << b
+                       << "': " << compare_versions (a.c_str (), b.c_str ()) << ", plainly "
+                       << reference_compare_versions (a, b);
     }
   EXPECT_EQ (disagreements, 0);
 }

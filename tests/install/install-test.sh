@@ -42,7 +42,7 @@ for name in "${libraries[@]}"; do
     || fail "lib$name.so does not link to lib$name.so.$KIV_SOVERSION"
   [ "$(readlink "$lib/lib$name.so.$KIV_SOVERSION")" = "lib$name.so.$KIV_VERSION" ] \
     || fail "lib$name.so.$KIV_SOVERSION does not link to lib$name.so.$KIV_VERSION"
-  [ -f "$lib/lib$name.so.$KIV_VERSION" ] && [ ! -L "$lib/lib$name.so.$KIV_VERSION" ] \
+  { [ -f "$lib/lib$name.so.$KIV_VERSION" ] && [ ! -L "$lib/lib$name.so.$KIV_VERSION" ]; } \
     || fail "lib$name.so.$KIV_VERSION is not the library file"
   soname=$(readelf -d "$lib/lib$name.so.$KIV_VERSION" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
   [ "$soname" = "lib$name.so.$KIV_SOVERSION" ] || fail "lib$name has SONAME '$soname'"
@@ -128,7 +128,9 @@ only_public=$tmp/pkgconfig-without-private
 mkdir "$only_public"
 for dir in $(pkg-config --variable pc_path pkg-config | tr : ' '); do
   for pc in "$dir"/*.pc; do
-    [ -e "$pc" ] && ln -s "$pc" "$only_public/" 2>/dev/null || true # the first one found wins
+    if [ -e "$pc" ]; then
+      ln -s "$pc" "$only_public/" 2>/dev/null || true # the first one found wins
+    fi
   done
 done
 rm -f "$only_public/libsoup-2.4.pc" "$only_public/libsoup-3.0.pc"

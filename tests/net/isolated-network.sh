@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # SPDX-License-Identifier: LGPL-2.1-or-later
 # SPDX-FileCopyrightText: 2026 The kiv authors
 # Runs a test program in a network namespace of its own in which only loopback exists, so that no
@@ -9,10 +9,9 @@
 # Where no namespace can be made (many package build chroots), the tests can still be listed,
 # but running one reports it skipped (77) rather than let it reach the machine's network.
 set -e
-map=--map-root-user
-[ "$(id -u)" -ne 0 ] || map=
-# shellcheck disable=SC2086 # no option at all for root
-if ! unshare $map --net --mount true 2>/dev/null; then
+# The namespaces of scripts/sandbox.sh: its PID namespace also ends any server a test leaves.
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/sandbox.sh"
+if ! sandbox_unshare true 2>/dev/null; then
   case " $* " in
     *" --gtest_list_tests "*) exec "$@" ;;
   esac
@@ -23,8 +22,8 @@ run=$(mktemp -d "${TMPDIR:-/tmp}/kiv-isolated.XXXXXX")
 trap 'rm -rf "$run"' EXIT
 echo 'nameserver 127.0.0.1' > "$run/resolv.conf"
 # Without /etc/resolv.conf the resolver asks 127.0.0.1 anyway.
-# shellcheck disable=SC2016,SC2086
-unshare $map --net --mount --propagation private sh -c '
+# shellcheck disable=SC2016 # the shell inside the namespaces expands these
+sandbox_unshare sh -c '
   set -e
   if [ -e /etc/resolv.conf ]; then mount --bind "$1" /etc/resolv.conf; fi
   ip link set lo up
