@@ -77,13 +77,17 @@ cancelled_while ()
   local status=0
   run_async async 300 > "$SANDBOX/out" || status=$?
   sleep 0.1
-  [ "$status" -eq 1 ] && grep -q '^error g-io-error-quark cancelled: ' "$SANDBOX/out" \
+  if ! { [ "$status" -eq 1 ] && grep -q '^error g-io-error-quark cancelled: ' "$SANDBOX/out" \
     && grep -qx 'ended within 200 ms after the cancellation' "$SANDBOX/out" \
     && [ "$(cat "$HOME/.kiv-config")" = 'older copy' ] \
     && [ "$(cat "$HOME/.kiv-config.sig")" = 'older signature' ] \
-    && [ "$(ls -A "$HOME" | grep kiv | tr '\n' ' ')" = '.kiv-config .kiv-config.sig ' ] \
-    && ! pgrep -x sleep > /dev/null \
-    || { cat "$SANDBOX/out"; ls -A "$HOME"; pgrep -a sleep; return 1; } >&2
+    && [ "$(names_in "$HOME" | grep kiv | tr '\n' ' ')" = '.kiv-config .kiv-config.sig ' ] \
+    && ! pgrep -x sleep > /dev/null; }; then
+    cat "$SANDBOX/out" >&2
+    names_in "$HOME" >&2
+    pgrep -a sleep >&2
+    return 1
+  fi
 }
 cancelled_while_lsb_release () { serve_section; cancelled_while lsb_release; }
 cancelled_while_gpgv ()
@@ -110,9 +114,11 @@ refused_with ()
 {
   local nick=$1 status=0
   KIV_DRIVER=$KIV_SCRATCH/${5:-async-signed} signed_run "$2" "$3" "${4:-old}" || status=$?
-  [ "$status" -eq 1 ] && grep -q "^error kiv-config-error-quark $nick: " "$SANDBOX/stdout" \
-    && home_holds "${4:-old}.cfg" "${4:-old}.sig" \
-    || { cat "$SANDBOX/stdout" "$SANDBOX/stderr"; return 1; } >&2
+  if ! { [ "$status" -eq 1 ] && grep -q "^error kiv-config-error-quark $nick: " "$SANDBOX/stdout" \
+    && home_holds "${4:-old}.cfg" "${4:-old}.sig"; }; then
+    cat "$SANDBOX/stdout" "$SANDBOX/stderr" >&2
+    return 1
+  fi
 }
 without_gpgv () { with_gpgv=no refused_with verifier-failed new.cfg new.sig; }
 without_keyring () { refused_with keyring-unreadable new.cfg new.sig old async-signed-no-keyring; }
@@ -137,6 +143,7 @@ printf '#!/bin/sh\nLD_LIBRARY_PATH=%s exec %s async\n' "$KIV_SIGNED_LIBDIR" "$KI
   > "$e2e_scratch/async-signed"
 chmod +x "$e2e_scratch/async-signed"
 # The program on the signed build's library; and again once the keyring the build names is gone.
+# shellcheck disable=SC2016 # the keyring's path is for the script to expand, when it runs
 printf '#!/bin/sh\n/bin/rm -f "$KIV_CONFIG_KEYRING"\nLD_LIBRARY_PATH=%s exec %s async\n' \
   "$KIV_SIGNED_LIBDIR" "$KIV_ASYNC" > "$e2e_scratch/async-signed-no-keyring"
 chmod +x "$e2e_scratch/async-signed-no-keyring"
