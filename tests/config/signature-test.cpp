@@ -12,11 +12,12 @@ namespace
 const std::string good_lines = "[GNUPG:] NEWSIG good@example.org\n"
                                "[GNUPG:] GOODSIG 9513411593DF4C49 Good Publisher\n";
 
-// A VALIDSIG line for a signature made at created with the given digest algorithm.
-std::string validsig (gint64 created, int digest = 8)
+// A VALIDSIG line for a signature made at created with the given digest algorithm and class.
+std::string validsig (gint64 created, int digest = 8, const char *signature_class = "00")
 {
   return "[GNUPG:] VALIDSIG EF2A51B1BB68164AF52856809513411593DF4C49 2026-12-07 "
-         + std::to_string (created) + " 0 4 0 22 " + std::to_string (digest) + " 00 EF2A\n";
+         + std::to_string (created) + " 0 4 0 22 " + std::to_string (digest) + " " + signature_class
+         + " EF2A\n";
 }
 } // namespace
 
@@ -69,6 +70,13 @@ TEST (JudgeGpgvStatus, AcceptsOnlyAValidSignatureWithNothingAgainstIt)
       "gpgv wrote a VALIDSIG line that cannot be read" },
     { "short VALIDSIG", "[GNUPG:] VALIDSIG EF2A 2026-12-07 100 0 4 0 22 8\n", 0,
       "gpgv wrote a VALIDSIG line that cannot be read" },
+    // A text-mode signature checks out for the file with its line ends changed.
+    { "text mode", validsig (100, 8, "01"), 0,
+      "a signature of class 01, made in text mode: only a binary signature vouches for the "
+      "file's exact bytes" },
+    { "binary and text mode", validsig (100) + validsig (100, 10, "01"), 0,
+      "a signature of class 01, made in text mode: only a binary signature vouches for the "
+      "file's exact bytes" },
   };
   for (const auto &c : cases)
     {
@@ -77,6 +85,68 @@ TEST (JudgeGpgvStatus, AcceptsOnlyAValidSignatureWithNothingAgainstIt)
       EXPECT_EQ (verdict.reason, c.reason);
       EXPECT_EQ (verdict.good, *c.reason == '\0');
     }
+}
+
+// Callers act on the code, not on the reason's words.
+TEST (JudgeGpgvStatus, GivesEachRefusalItsCode)
+{
+  const struct
+  {
+    std::string status;
+    int exit_status;
+    KivConfigError code;
+  } cases[] = {
+    { "[GNUPG:] BADSIG 95 Good\n", 1, KIV_CONFIG_ERROR_BAD_SIGNATURE },
+    { "[GNUPG:] NODATA 1\n", 2, KIV_CONFIG_ERROR_BAD_SIGNATURE },
+    { validsig (100, 8, "01"), 0, KIV_CONFIG_ERROR_BAD_SIGNATURE },
+    { "[GNUPG:] ERRSIG 7C 22 8 00 1 9 0CF8\n[GNUPG:] NO_PUBKEY 7C\n", 2,
+      KIV_CONFIG_ERROR_UNKNOWN_KEY },
+    { "[GNUPG:] EXPKEYSIG 95 Old\n" + validsig (100), 0, KIV_CONFIG_ERROR_EXPIRED_KEY },
+    { "[GNUPG:] REVKEYSIG 29 Gone\n" + validsig (100), 0, KIV_CONFIG_ERROR_REVOKED_KEY },
+    { "[GNUPG:] EXPSIG 95 Old\n" + validsig (100), 0, KIV_CONFIG_ERROR_EXPIRED_SIGNATURE },
+    { validsig (100, 2), 0, KIV_CONFIG_ERROR_WEAK_DIGEST },
+    { validsig (100), 2, KIV_CONFIG_ERROR_VERIFIER_FAILED },
+    { "", 0, KIV_CONFIG_ERROR_VERIFIER_FAILED },
+  };
+  for (const auto &c : cases)
+    {
+      SCOPED_TRACE (c.status);
+      EXPECT_EQ (judge_gpgv_status (c.status, c.exit_status).code, c.code);
+    }
+}
+
+// A kept pair bounds the next file by its signature's time, never by a time this machine's clock
+// had not reached when the pair was kept: a signature dated in the future must not lock out the
+// releases after it.
+TEST (SignatureAge, BoundNeverRunsAheadOfTheClock)
+{
+  constexpr gint64 now = 1796647206, day = 86400, future = now + 3650 * day;
+  EXPECT_EQ (time_to_store (now - day, now), now - day);
+  EXPECT_EQ (time_to_store (future, now), now);
+  const struct
+  {
+    gint64 created, signed_at, stored_at;
+    bool refused;
+  } cases[] = {
+    { now, now - day, now - day, false },          // newer than the kept one
+    { now - day, now - day, now - day, false },    // the same file again
+    { now - 2 * day, now - day, now - day, true }, // older: played back
+    { now - 2 * day, now - day, now + day, true }, // a copy moved the stored time on
+    { now - 2 * day, -1, now - day, false },       // the kept pair no longer checks out
+    { now + day, future, now, false },             // kept from the future, bounded by its keeping
+    { now - day, future, now, true },              // older than the moment that pair was kept
+  };
+  for (const auto &c : cases)
+    {
+      SCOPED_TRACE (std::to_string (c.created) + " against " + std::to_string (c.signed_at)
+                    + " kept at " + std::to_string (c.stored_at));
+      const auto refusal
+          = refusal_of_older (c.created, bound_of_kept_pair (c.signed_at, c.stored_at));
+      EXPECT_EQ (!refusal.empty (), c.refused) << refusal;
+    }
+  EXPECT_EQ (refusal_of_older (now - day, now),
+             "signed 2026-12-06 12:40:06 UTC, before the copy already kept, signed 2026-12-07 "
+             "12:40:06 UTC");
 }
 
 // The rollback check compares creation times: the newest valid signature counts, and a
