@@ -20,8 +20,8 @@
 
 namespace
 {
-constexpr const char *config_path = "/gfx/kiv-config.cfg";
-constexpr const char *signature_path = "/gfx/kiv-config.cfg.sig";
+constexpr const char *config_path = KIV_CONFIG_PATH;
+constexpr const char *signature_path = KIV_CONFIG_PATH ".sig";
 
 enum class Mode
 {
@@ -428,9 +428,9 @@ bool parse_options (int *argc, char ***argv, Options *options, GError **error)
     { "key", 0, 0, G_OPTION_ARG_FILENAME, &options->key, "PEM private key of the certificate",
       "FILE" },
     { "file", 0, 0, G_OPTION_ARG_FILENAME, &options->file,
-      "The configuration file to serve at /gfx/kiv-config.cfg", "FILE" },
+      "The configuration file to serve at " KIV_CONFIG_PATH, "FILE" },
     { "signature", 0, 0, G_OPTION_ARG_FILENAME, &options->signature,
-      "Its signature, served at /gfx/kiv-config.cfg.sig (404 there without it)", "FILE" },
+      "Its signature, served at " KIV_CONFIG_PATH ".sig (404 there without it)", "FILE" },
     { "address", 0, 0, G_OPTION_ARG_STRING, &options->address,
       "IP address to listen on (default 127.0.0.1)", "ADDRESS" },
     { "port", 0, 0, G_OPTION_ARG_INT, &options->port,

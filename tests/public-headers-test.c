@@ -1,9 +1,7 @@
 /* SPDX-License-Identifier: LGPL-2.1-or-later */
 /* SPDX-FileCopyrightText: 2026 The kiv authors */
 /* Compiled as C with warnings as errors in CI: every public header must be valid C. */
-#include "config.h"
-#include "host.h"
-#include "net.h"
+#include "public-headers.h"
 #ifdef KIV_HAVE_UI
 #include "ui.h"
 #endif

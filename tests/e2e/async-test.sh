@@ -42,7 +42,7 @@ twice ()
   serve_section
   run_async twice > "$SANDBOX/out" || return 1
   grep -qx 'install: async-package' "$SANDBOX/out" && grep -qx 'the same record' "$SANDBOX/out" \
-    && [ "$(grep -c 'GET /gfx/kiv-config.cfg ' "$SANDBOX/server.log")" -eq 1 ]
+    && [ "$(grep -c "GET /${KIV_CONFIG_URL#https://*/} " "$SANDBOX/server.log")" -eq 1 ]
 }
 
 # get_configuration_full says why in its error and nothing on standard error: no dump, no

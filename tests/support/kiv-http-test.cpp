@@ -345,5 +345,5 @@ OldTlsServer::OldTlsServer (std::string_view file_text, Version version)
 
 std::string OldTlsServer::url () const
 {
-  return "https://127.0.0.1:" + std::to_string (process_.port ()) + "/gfx/kiv-config.cfg";
+  return "https://127.0.0.1:" + std::to_string (process_.port ()) + KIV_CONFIG_PATH;
 }

@@ -173,14 +173,14 @@ private:
 };
 
 // The bundled configuration server (server/config-server.cpp) in one of its modes, on a free
-// port of 127.0.0.1, serving file_text at /gfx/kiv-config.cfg, with any further options given.
+// port of 127.0.0.1, serving file_text at KIV_CONFIG_PATH, with any further options given.
 class ConfigServer
 {
 public:
   ConfigServer (const char *mode, std::string_view file_text, Scheme scheme = Scheme::http,
                 const std::vector<std::string> &options = {});
 
-  std::string url (std::string_view path = "/gfx/kiv-config.cfg") const;
+  std::string url (std::string_view path = KIV_CONFIG_PATH) const;
 
 private:
   Scratch scratch_;
