@@ -66,13 +66,17 @@ sandbox_enter
 trust_test_ca
 url=https://$KIV_CONFIG_HOST/gfx/kiv-config.cfg
 
-# micros_of COMMAND...: wall-clock microseconds of one run, output discarded.
+# micros_of COMMAND...: wall-clock microseconds of one run, output discarded, then the processor
+# time (user and system) it and its children took, to the millisecond, in microseconds. The
+# processor time hardly depends on what else the machine runs, the wall-clock time does.
 micros_of ()
 {
-  local start=$EPOCHREALTIME end
-  "$@" > /dev/null 2>&1 || true
+  local start end user system TIMEFORMAT='%3U %3S'
+  start=$EPOCHREALTIME
+  { time "$@" > /dev/null 2>&1 || true; } 2> "$SANDBOX/cpu"
   end=$EPOCHREALTIME
-  echo $((${end/./} - ${start/./}))
+  read -r user system < "$SANDBOX/cpu"
+  echo $((${end/./} - ${start/./})) $(((10#${user/./} + 10#${system/./}) * 1000))
 }
 lsb_then_curl () { lsb_release -a && curl -sS -o "$SANDBOX/curl.cfg" "$url"; }
 lsb_then_curl_one_authority ()
@@ -95,6 +99,7 @@ summary ()
     END { printf "%-48s mean %7.1f ms   median %7.1f ms\n", name, sum / NR / 1000, v[int ((NR + 1) / 2)] / 1000 }'
 }
 mean_of () { awk '{ s += $1 } END { print s / NR }' "$1"; }
+cpu_mean_of () { awk '{ s += $2 } END { print s / NR }' "$1"; }
 median_of () { sort -n "$1" | awk '{ v[NR] = $1 } END { print v[int ((NR + 1) / 2)] }'; }
 # field_median N FILE, field_max N FILE: of the Nth field of FILE's lines.
 field_median () { awk -v n="$1" '{ print $n }' "$2" | sort -g | awk '{ v[NR] = $1 } END { print v[int ((NR + 1) / 2)] }'; }
@@ -103,7 +108,8 @@ field_max () { awk -v n="$1" '{ print $n }' "$2" | sort -g | tail -n 1; }
 ratios ()
 {
   awk -v name="$1" -v a="$(mean_of "$2")" -v b="$(mean_of "$3")" -v c="$(median_of "$2")" \
-      -v d="$(median_of "$3")" 'BEGIN { printf "%-46s %.2f (medians %.2f)\n", name ":", a / b, c / d }'
+      -v d="$(median_of "$3")" -v e="$(cpu_mean_of "$2")" -v f="$(cpu_mean_of "$3")" \
+      'BEGIN { printf "%-46s %.2f (medians %.2f; processor time %.2f)\n", name ":", a / b, c / d, e / f }'
 }
 
 signed_drivers=()
