@@ -19,9 +19,24 @@
 # Memory: the maximum resident set size (/usr/bin/time) of each driver fetching and parsing a
 # generated 50 MiB file whose one section is this machine's, so that every line is parsed and
 # nearly every value kept, the most of 3 runs, with their median time.
+# Asynchronous retrieval: each build's kiv-bench-async (bench/async-bench.c), a program that runs
+# a main loop and calls get_configuration_async, is timed in the same rounds as its driver, which
+# does the same work (the release command, the download, the parse) and prints a small dump.
+# Main loop: on the 50 MiB file, the same program runs a 10 ms timeout on its loop while
+# get_configuration_async, or http_download_file_async of the same URL, runs, with and without a
+# progress callback, KIV_TICK_RUNS times (5 by default) each, interleaved; it gives the largest
+# interval between two moments the loop ran, whose median and maximum are shown, with how much of
+# the maximum the loop's thread spent waiting for a processor that other programs held.
 # Signed road: when KIV_SIGNED_DRIVER names the driver of a build with a keyring (whose path is
 # KIV_CONFIG_KEYRING), the sample configuration is also served with a signature by a key made
 # for the run, and that driver is timed in the same rounds, against the first build's driver.
+# KIV_SIGNED_DRIVER may name one such driver per build, in the order of the builds, separated by
+# ':', each set against its own build's driver. KIV_SIGNED_BASELINE may name the driver of another
+# such build (an earlier commit's, say, with the same keyring path), timed in the same rounds too,
+# so that a change to the signed road is measured against what it replaced, on the same machine
+# at the same time. Then, where strace is installed, KIV_PHASE_RUNS runs (15 by default) of each
+# signed driver and of its build's driver are cut into their steps (bench/phases.awk), whose
+# medians say where the signed road's time goes.
 set -euo pipefail
 bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$bench_dir/../scripts/sandbox.sh"
@@ -34,6 +49,7 @@ if [ "${1:-}" != --inside ]; then
   SANDBOX=$(mktemp -d "${TMPDIR:-/tmp}/kiv-bench.XXXXXX")
   trap 'rm -rf "$SANDBOX"' EXIT
   export SANDBOX KIV_SERVER=$1 KIV_CONFIG_HOST=$2 KIV_RUNS=${KIV_RUNS:-40} \
+    KIV_TICK_RUNS=${KIV_TICK_RUNS:-5} KIV_PHASE_RUNS=${KIV_PHASE_RUNS:-15} \
     KIV_MAKE_CA=$bench_dir/../scripts/make-test-ca KIV_DATA=$bench_dir/../data/kiv-config.cfg
   shift 2
   sandbox_unshare bash "$0" --inside "$@"
@@ -46,13 +62,17 @@ sandbox_enter
 trust_test_ca
 url=https://$KIV_CONFIG_HOST/gfx/kiv-config.cfg
 
-# micros_of COMMAND...: wall-clock microseconds of one run, output discarded.
+# micros_of COMMAND...: wall-clock microseconds of one run, output discarded, then the processor
+# time (user and system) it and its children took, to the millisecond, in microseconds. The
+# processor time hardly depends on what else the machine runs, the wall-clock time does.
 micros_of ()
 {
-  local start=$EPOCHREALTIME end
-  "$@" > /dev/null 2>&1 || true
+  local start end user system TIMEFORMAT='%3U %3S'
+  start=$EPOCHREALTIME
+  { time "$@" > /dev/null 2>&1 || true; } 2> "$SANDBOX/cpu"
   end=$EPOCHREALTIME
-  echo $((${end/./} - ${start/./}))
+  read -r user system < "$SANDBOX/cpu"
+  echo $((${end/./} - ${start/./})) $(((10#${user/./} + 10#${system/./}) * 1000))
 }
 lsb_then_curl () { lsb_release -a && curl -sS -o "$SANDBOX/curl.cfg" "$url"; }
 lsb_then_curl_one_authority ()
@@ -61,6 +81,7 @@ lsb_then_curl_one_authority ()
 }
 lsb_then_soup () { lsb_release -a && "$1/bench/kiv-bench-soup-fetch" "$url" "$SANDBOX/soup.cfg"; }
 driver_of () { "$1/driver/kiv-config-check"; }
+async_of () { "$1/bench/kiv-bench-async"; }
 # name_of BUILD: which libsoup the build's library uses.
 name_of ()
 {
@@ -74,12 +95,36 @@ summary ()
     END { printf "%-48s mean %7.1f ms   median %7.1f ms\n", name, sum / NR / 1000, v[int ((NR + 1) / 2)] / 1000 }'
 }
 mean_of () { awk '{ s += $1 } END { print s / NR }' "$1"; }
+cpu_mean_of () { awk '{ s += $2 } END { print s / NR }' "$1"; }
+median_of () { sort -n "$1" | awk '{ v[NR] = $1 } END { print v[int ((NR + 1) / 2)] }'; }
+# field_median N FILE, field_max N FILE: of the Nth field of FILE's lines.
+field_median () { awk -v n="$1" '{ print $n }' "$2" | sort -g | awk '{ v[NR] = $1 } END { print v[int ((NR + 1) / 2)] }'; }
+field_max () { awk -v n="$1" '{ print $n }' "$2" | sort -g | tail -n 1; }
+# ratios NAME NUMERATOR_TIMES DENOMINATOR_TIMES: the ratio of the means and of the medians.
+ratios ()
+{
+  awk -v name="$1" -v a="$(mean_of "$2")" -v b="$(mean_of "$3")" -v c="$(median_of "$2")" \
+      -v d="$(median_of "$3")" -v e="$(cpu_mean_of "$2")" -v f="$(cpu_mean_of "$3")" \
+      'BEGIN { printf "%-46s %.2f (medians %.2f; processor time %.2f)\n", name ":", a / b, c / d, e / f }'
+}
 
-signed=${KIV_SIGNED_DRIVER:+yes}
-if [ -n "$signed" ]; then
+signed_drivers=()
+[ -z "${KIV_SIGNED_DRIVER:-}" ] || IFS=: read -ra signed_drivers <<< "$KIV_SIGNED_DRIVER"
+baseline=${KIV_SIGNED_BASELINE:-}
+if [ ${#signed_drivers[@]} -gt ${#builds[@]} ]; then
+  echo "KIV_SIGNED_DRIVER names more signed drivers than there are builds" >&2
+  exit 2
+fi
+if [ ${#signed_drivers[@]} -gt 0 ]; then
   publish_signed "$KIV_DATA"
-  "$KIV_SIGNED_DRIVER" > /dev/null 2>&1 || { echo "the signed driver fails" >&2; exit 1; }
-  : > "$SANDBOX/signed.times"
+  for j in "${!signed_drivers[@]}"; do
+    "${signed_drivers[j]}" > /dev/null 2>&1 || { echo "the signed driver ${signed_drivers[j]} fails" >&2; exit 1; }
+    : > "$SANDBOX/signed$j.times"
+  done
+  if [ -n "$baseline" ]; then
+    "$baseline" > /dev/null 2>&1 || { echo "the baseline signed driver fails" >&2; exit 1; }
+    : > "$SANDBOX/baseline.times"
+  fi
 else
   serve_config "$KIV_DATA"
 fi
@@ -89,9 +134,12 @@ cmp -s "$SANDBOX/curl.cfg" "$KIV_DATA" || { echo "curl did not fetch the configu
 for i in "${!builds[@]}"; do
   driver_of "${builds[i]}" > /dev/null 2>&1 \
     || { echo "the driver of ${builds[i]} fails against the sample configuration" >&2; exit 1; }
+  async_of "${builds[i]}" \
+    || { echo "the asynchronous retrieval of ${builds[i]} fails against the sample configuration" >&2; exit 1; }
   lsb_then_soup "${builds[i]}" > /dev/null
   cmp -s "$SANDBOX/soup.cfg" "$KIV_DATA" || { echo "libsoup did not fetch the configuration" >&2; exit 1; }
   : > "$SANDBOX/driver$i.times"
+  : > "$SANDBOX/async$i.times"
   : > "$SANDBOX/pair-soup$i.times"
 done
 : > "$SANDBOX/pair.times"
@@ -103,18 +151,23 @@ one_round ()
   local keep=${1:-} i
   for i in "${!builds[@]}"; do
     micros_of driver_of "${builds[i]}" >> "$SANDBOX/driver$i.times$keep"
+    micros_of async_of "${builds[i]}" >> "$SANDBOX/async$i.times$keep"
     micros_of lsb_then_soup "${builds[i]}" >> "$SANDBOX/pair-soup$i.times$keep"
   done
-  [ -z "$signed" ] || micros_of "$KIV_SIGNED_DRIVER" >> "$SANDBOX/signed.times$keep"
+  for i in "${!signed_drivers[@]}"; do
+    micros_of "${signed_drivers[i]}" >> "$SANDBOX/signed$i.times$keep"
+  done
+  [ -z "$baseline" ] || micros_of "$baseline" >> "$SANDBOX/baseline.times$keep"
   micros_of lsb_then_curl >> "$SANDBOX/pair.times$keep"
   micros_of lsb_then_curl_one_authority >> "$SANDBOX/pair-cacert.times$keep"
 }
 for _ in 1 2 3; do one_round .warm-up; done # warm the page cache
 for _ in $(seq "$KIV_RUNS"); do one_round; done
 
-echo "End to end, $KIV_RUNS runs each, against the sample configuration:"
+echo "End to end, $KIV_RUNS runs each, against the sample configuration (load average $(cut -d' ' -f1-3 /proc/loadavg)):"
 for i in "${!builds[@]}"; do
   summary "kiv-config-check ($(name_of "${builds[i]}"))" "$SANDBOX/driver$i.times"
+  summary "kiv-bench-async ($(name_of "${builds[i]}"))" "$SANDBOX/async$i.times"
 done
 summary "lsb_release -a; curl URL" "$SANDBOX/pair.times"
 summary "lsb_release -a; curl --cacert CA URL" "$SANDBOX/pair-cacert.times"
@@ -130,11 +183,16 @@ for i in "${!builds[@]}"; do
     printf "  driver / (lsb_release + curl --cacert):            %.2f\n", d / c
     printf "  driver / (lsb_release + soup-fetch):               %.2f\n", d / f
     printf "  (lsb_release + soup-fetch) / (lsb_release + curl): %.2f\n", f / p }'
+  ratios "  get_configuration_async / driver" "$SANDBOX/async$i.times" "$SANDBOX/driver$i.times"
 done
-if [ -n "$signed" ]; then
-  summary "kiv-config-check, signed build" "$SANDBOX/signed.times"
-  awk -v d="$(mean_of "$SANDBOX/driver0.times")" -v s="$(mean_of "$SANDBOX/signed.times")" \
-    'BEGIN { printf "signed driver / driver:                       %.2f\n", s / d }'
+for i in "${!signed_drivers[@]}"; do
+  summary "kiv-config-check, signed build ($(name_of "${builds[i]}"))" "$SANDBOX/signed$i.times"
+  ratios "signed driver / driver ($(name_of "${builds[i]}"))" "$SANDBOX/signed$i.times" "$SANDBOX/driver$i.times"
+done
+if [ ${#signed_drivers[@]} -gt 0 ] && [ -n "$baseline" ]; then
+  summary "kiv-config-check, baseline signed build" "$SANDBOX/baseline.times"
+  ratios "baseline signed driver / driver ($(name_of "${builds[0]}"))" "$SANDBOX/baseline.times" "$SANDBOX/driver0.times"
+  ratios "signed driver / baseline signed driver" "$SANDBOX/signed0.times" "$SANDBOX/baseline.times"
 fi
 for i in "${!builds[@]}"; do
   [ "$i" -eq 0 ] && continue
@@ -142,6 +200,42 @@ for i in "${!builds[@]}"; do
       -v x="$(mean_of "$SANDBOX/driver$i.times")" -v y="$(mean_of "$SANDBOX/driver0.times")" \
       'BEGIN { printf "driver (%s) / driver (%s): %.2f\n", a, b, x / y }'
 done
+
+# Where the signed road's time goes: each run traced, only at the calls that mark its steps
+# (seccomp filters the others out, so they run at full speed), and cut into steps.
+if [ ${#signed_drivers[@]} -gt 0 ] && ! command -v strace > /dev/null; then
+  printf '\nThe steps of the signed road need strace, which is not installed.\n'
+elif [ ${#signed_drivers[@]} -gt 0 ]; then
+  traced=() traced_names=()
+  for i in "${!signed_drivers[@]}"; do
+    traced+=("${builds[i]}/driver/kiv-config-check" "${signed_drivers[i]}")
+    traced_names+=("kiv-config-check ($(name_of "${builds[i]}"))" "signed build ($(name_of "${builds[i]}"))")
+  done
+  if [ -n "$baseline" ]; then
+    traced+=("$baseline")
+    traced_names+=("baseline signed build")
+  fi
+  for _ in $(seq "$KIV_PHASE_RUNS"); do
+    for k in "${!traced[@]}"; do
+      strace --seccomp-bpf -f -qq -ttt -T -e trace=execve,connect,fsync,wait4,exit_group \
+        -o "$SANDBOX/trace" "${traced[k]}" > /dev/null 2>&1 \
+        || { echo "${traced[k]} fails under strace" >&2; exit 1; }
+      awk -f "$bench_dir/phases.awk" "$SANDBOX/trace" >> "$SANDBOX/phases$k"
+    done
+  done
+  printf '\nSteps of one run under strace, medians of %d runs, in ms (load average %s):\n' \
+    "$KIV_PHASE_RUNS" "$(cut -d' ' -f1-3 /proc/loadavg)"
+  printf '%-32s %8s %8s %8s %8s %8s %8s %8s %8s %8s\n' "" start-up release set-up download gpgv end \
+    total second fsync
+  for k in "${!traced[@]}"; do
+    # Each line: start-up S release R set-up U download D gpgv G end E second C fsync F total T
+    printf '%-32s' "${traced_names[k]}"
+    for n in 2 4 6 8 10 12 18 14 16; do
+      printf ' %8.1f' "$(field_median "$n" "$SANDBOX/phases$k")"
+    done
+    printf '\n'
+  done
+fi
 kill "$server"
 wait "$server" 2> /dev/null || true
 
@@ -151,6 +245,7 @@ awk -v bytes=$((50 * 1024 * 1024)) -v id="$id" -f "$bench_dir/large-config.awk" 
 size=$(stat -c %s "$SANDBOX/large.cfg")
 lines=$(wc -l < "$SANDBOX/large.cfg")
 serve_config "$SANDBOX/large.cfg"
+server=$!
 printf '\nPeak memory on a %s MiB configuration (%d lines, one section for this machine), 3 runs each:\n' \
   "$(awk -v s="$size" 'BEGIN { printf "%.1f", s / 1048576 }')" "$lines"
 for _ in 1 2 3; do
@@ -164,3 +259,40 @@ for i in "${!builds[@]}"; do
     { rss = $1 > rss ? $1 : rss; s[NR] = $2 }
     END { printf "%-12s maximum resident set size %.1f MiB = %.2f times the file, median %.2f s\n", name, rss / 1024, rss * 1024 / size, s[2] }'
 done
+
+# The main loop while the 50 MiB file comes: the largest interval between two moments the loop
+# ran, with a 10 ms timeout on it.
+printf '\nMain loop with a 10 ms timeout during the %s MiB download, %d runs each (load average %s):\n' \
+  "$(awk -v s="$size" 'BEGIN { printf "%.1f", s / 1048576 }')" "$KIV_TICK_RUNS" \
+  "$(cut -d' ' -f1-3 /proc/loadavg)"
+calls=(retrieval download)
+progress_options=("" --progress)
+for _ in $(seq "$KIV_TICK_RUNS"); do
+  for i in "${!builds[@]}"; do
+    for call in "${calls[@]}"; do
+      for p in "${!progress_options[@]}"; do
+        what=()
+        [ "$call" = retrieval ] || what=(--download "$url" "$SANDBOX/download.cfg")
+        "${builds[i]}/bench/kiv-bench-async" --ticks ${progress_options[p]:+"${progress_options[p]}"} "${what[@]}" \
+          >> "$SANDBOX/ticks-$i-$call-$p" \
+          || { echo "kiv-bench-async of ${builds[i]} fails on the large file ($call)" >&2; exit 1; }
+      done
+    done
+  done
+done
+for i in "${!builds[@]}"; do
+  for call in "${calls[@]}"; do
+    for p in "${!progress_options[@]}"; do
+      name="$(name_of "${builds[i]}"), $([ "$call" = retrieval ] && echo get_configuration_async || echo http_download_file_async)"
+      [ -z "${progress_options[p]}" ] || name="$name, progress"
+      # Each line: ticks N worst-gap-ms G waiting-ms W at-ms A total-ms T progress-messages M
+      runs=$SANDBOX/ticks-$i-$call-$p
+      printf '%-54s worst gap median %5.1f ms, max %5.1f ms (%4.1f ms waiting for a processor); ticks %s in %s s; %s messages\n' \
+        "$name" "$(field_median 4 "$runs")" "$(field_max 4 "$runs")" \
+        "$(sort -g -k4 "$runs" | tail -n 1 | awk '{ print $6 }')" "$(field_median 2 "$runs")" \
+        "$(field_median 10 "$runs" | awk '{ printf "%.2f", $1 / 1000 }')" "$(field_median 12 "$runs")"
+    done
+  done
+done
+kill "$server"
+wait "$server" 2> /dev/null || true

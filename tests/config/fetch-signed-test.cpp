@@ -44,8 +44,9 @@ public:
   StandInGpgv ()
   {
     const auto script = scratch_.path ("gpgv");
-    put (script, "#!/bin/sh\nd=$(dirname \"$0\")\nn=$(($(cat \"$d/runs\" 2>/dev/null || echo 0) + 1))\n"
-                 "echo $n > \"$d/runs\"\n[ ! -e \"$d/status.$n\" ] || cat \"$d/status.$n\"\n");
+    put (script,
+         "#!/bin/sh\nd=$(dirname \"$0\")\nn=$(($(cat \"$d/runs\" 2>/dev/null || echo 0) + 1))\n"
+         "echo $n > \"$d/runs\"\n[ ! -e \"$d/status.$n\" ] || cat \"$d/status.$n\"\n");
     g_chmod (script.c_str (), 0755);
     g_setenv ("PATH", (scratch_.path ("") + ":" + g_getenv ("PATH")).c_str (), TRUE);
   }
@@ -99,11 +100,17 @@ TEST (FetchSignedConfiguration, KeepsOnlyAGoodPairNoOlderThanTheKeptOne)
     { "newer than the kept one", { validsig (now () - day) }, kept_at, 0 },
     { "the same time again", { validsig (kept_at) }, kept_at, 0 },
     { "older: gpgv is asked for the kept pair's time",
-      { validsig (kept_at - day), validsig (kept_at) }, kept_at, KIV_CONFIG_ERROR_OLDER },
+      { validsig (kept_at - day), validsig (kept_at) },
+      kept_at,
+      KIV_CONFIG_ERROR_OLDER },
     { "older than a copy's time, but not than the kept signature's",
-      { validsig (kept_at - day), validsig (kept_at - 2 * day) }, kept_at, 0 },
+      { validsig (kept_at - day), validsig (kept_at - 2 * day) },
+      kept_at,
+      0 },
     { "a kept pair that no longer checks out sets no bound",
-      { validsig (kept_at - day), "[GNUPG:] BADSIG 95 Good\n" }, kept_at, 0 },
+      { validsig (kept_at - day), "[GNUPG:] BADSIG 95 Good\n" },
+      kept_at,
+      0 },
     { "dated ten years ahead: taken", { validsig (now () + 3650 * day) }, kept_at, 0 },
     { "refused", { "[GNUPG:] BADSIG 95 Good\n" }, kept_at, KIV_CONFIG_ERROR_BAD_SIGNATURE },
     { "no verdict", { "" }, kept_at, KIV_CONFIG_ERROR_VERIFIER_FAILED },
