@@ -404,6 +404,12 @@ void serve_file (SoupServer *, SoupMessage *msg, const char *path, GHashTable *,
           soup_message_set_response (msg, type, SOUP_MEMORY_TAKE,
                                      static_cast<char *> (g_steal_pointer (&contents)), length);
           soup_message_set_status (msg, SOUP_STATUS_OK);
+          // An HTTP/1.0 client that asks to keep the connection gets it kept, as nginx and Apache
+          // keep it; SoupServer keeps it only when the answer says so.
+          if (soup_message_get_http_version (msg) == SOUP_HTTP_1_0
+              && soup_message_headers_header_contains (msg->request_headers, "Connection",
+                                                       "keep-alive"))
+            soup_message_headers_replace (msg->response_headers, "Connection", "keep-alive");
         }
     }
   log_request (msg, path, client, msg->status_code);
