@@ -50,14 +50,11 @@ const std::string &section ()
   return text;
 }
 
-template <typename Visit> void for_each_line (std::string_view rest, Visit visit)
+template <typename Visit> void for_each_line (std::string_view text, Visit visit)
 {
-  while (!rest.empty ())
-    {
-      const auto end = rest.find ('\n');
-      visit (rest.substr (0, end));
-      rest = end == std::string_view::npos ? std::string_view{} : rest.substr (end + 1);
-    }
+  Lines lines (text);
+  for (std::string_view line; lines.next (line);)
+    visit (line);
 }
 
 double split_seconds ()

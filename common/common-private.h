@@ -68,12 +68,16 @@ template <typename Call> auto retry_on_eintr (Call call)
   return result;
 }
 
-// Sets error to the G_IO_ERROR of saved_errno, with the message "WHAT: <strerror>". Returns FALSE,
-// so that a failing function can end with it.
-inline gboolean set_error_from_errno (GError **error, int saved_errno, std::string_view what)
+// Sets error to the G_IO_ERROR of saved_errno, with the message "WHAT: <strerror>", or the
+// system's words alone without what. Returns FALSE, so that a failing function can end with it.
+inline gboolean set_error_from_errno (GError **error, int saved_errno, std::string_view what = {})
 {
-  g_set_error (error, G_IO_ERROR, g_io_error_from_errno (saved_errno), "%.*s: %s",
-               int (what.size ()), what.data (), g_strerror (saved_errno));
+  if (what.empty ())
+    g_set_error_literal (error, G_IO_ERROR, g_io_error_from_errno (saved_errno),
+                         g_strerror (saved_errno));
+  else
+    g_set_error (error, G_IO_ERROR, g_io_error_from_errno (saved_errno), "%.*s: %s",
+                 int (what.size ()), what.data (), g_strerror (saved_errno));
   return FALSE;
 }
 

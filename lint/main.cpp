@@ -140,13 +140,6 @@ struct Bytes
   std::string_view view () const { return { data, size }; }
 };
 
-bool set_error_from_read (GError **error, int saved_errno)
-{
-  g_set_error_literal (error, G_IO_ERROR, g_io_error_from_errno (saved_errno),
-                       g_strerror (saved_errno));
-  return false;
-}
-
 // All of fd, unless it holds more than most_bytes.
 bool read_bounded (int fd, Bytes &out_bytes, GError **error)
 {
@@ -166,7 +159,7 @@ bool read_bounded (int fd, Bytes &out_bytes, GError **error)
         return read (fd, out_bytes.data + out_bytes.size, out_bytes.capacity - out_bytes.size);
       });
       if (got < 0)
-        return set_error_from_read (error, errno);
+        return set_error_from_errno (error, errno);
       if (got == 0)
         return true;
       out_bytes.size += std::size_t (got);
@@ -183,7 +176,7 @@ bool read_path (const char *path, Bytes &out_bytes, GError **error)
 {
   UniqueFd fd (retry_on_eintr ([&] { return open (path, O_RDONLY | O_CLOEXEC); }));
   if (!fd)
-    return set_error_from_read (error, errno);
+    return set_error_from_errno (error, errno);
   return read_bounded (fd.get (), out_bytes, error);
 }
 
@@ -191,10 +184,8 @@ bool read_path (const char *path, Bytes &out_bytes, GError **error)
 bool fetch (const char *url, Bytes &out_bytes, GError **error)
 {
   TemporaryFile file;
-  const int fd = g_file_open_tmp ("kiv-config-lint-XXXXXX", &file.path, error);
-  if (fd < 0)
+  if (!UniqueFd (g_file_open_tmp ("kiv-config-lint-XXXXXX", &file.path, error)))
     return false;
-  close (fd);
   return http_download_file (url, file.path, nullptr, nullptr, error)
          && read_path (file.path, out_bytes, error);
 }

@@ -14,13 +14,8 @@ constexpr guint status_not_modified = 304;
 constexpr guint status_use_proxy = 305;
 constexpr guint status_not_acceptable = 406;
 
-std::string_view trim_blanks (std::string_view text)
-{
-  const auto first = text.find_first_not_of (" \t");
-  if (first == std::string_view::npos)
-    return {};
-  return text.substr (first, text.find_last_not_of (" \t") - first + 1);
-}
+// The blanks around each value of a header's list.
+constexpr std::string_view header_blanks = " \t";
 
 // Calls visit with each element of a header's list of values, blanks trimmed; stops when it
 // returns false.
@@ -29,7 +24,7 @@ template <typename Visit> bool each_element (std::string_view values, Visit visi
   while (true)
     {
       const auto comma = values.find (',');
-      if (!visit (trim_blanks (values.substr (0, comma))))
+      if (!visit (kiv_trim (values.substr (0, comma), header_blanks)))
         return false;
       if (comma == std::string_view::npos)
         return true;
