@@ -237,6 +237,83 @@ config_in_the_way ()
   show_run "$status"
 }
 
+# serve_pair PAIR: the server serves the pair PAIR (old or new) from now on, both files at once:
+# it reads them through the link "pair", which is renamed over.
+serve_pair ()
+{
+  ln -sfn "$1" "$SANDBOX/pair.next"
+  mv -T "$SANDBOX/pair.next" "$SANDBOX/pair"
+}
+
+# await_signatures COUNT: waits until the server has served COUNT signatures in all.
+await_signatures ()
+{
+  for _ in $(seq 3000); do
+    [ "$(grep -c 'GET /gfx/kiv-config.cfg.sig ' "$SANDBOX/server.log")" -lt "$1" ] || return 0
+    sleep 0.01
+  done
+}
+
+# Drivers at once, round after round, each round from the older pair kept (a copy, so that every
+# run's age check asks gpgv about it): the server serves the older pair to the first half of
+# them, then swaps to the newer for the rest. gpgv, slowed at random as on a
+# busy machine, lets one run's checks overlap another's renames in any order. The newer runs take
+# their pair; an older run takes its own or, once a newer is kept, is refused for its age; and the
+# home ends every round with the newer pair, whole, and nothing else.
+concurrent_runs ()
+{
+  local drivers=4 round n pids status served
+  for n in old new; do
+    mkdir "$SANDBOX/$n"
+    cp "$KIV_KEYS/$n.cfg" "$SANDBOX/$n/cfg"
+    cp "$KIV_KEYS/$n.sig" "$SANDBOX/$n/sig"
+  done
+  ln -s old "$SANDBOX/pair"
+  with_gpgv=no signed_serve old.cfg old.sig none
+  ln -sf pair/cfg "$SANDBOX/served.cfg"
+  ln -sf pair/sig "$SANDBOX/served.sig"
+  # shellcheck disable=SC2016 # the pause is drawn as gpgv starts
+  printf '#!/bin/bash\n/bin/sleep "$((RANDOM %% 300))e-3"\nexec %s "$@"\n' "$(command -v gpgv)" \
+    > "$SANDBOX/bin/gpgv"
+  chmod +x "$SANDBOX/bin/gpgv"
+  for round in $(seq 20); do
+    cp "$KIV_KEYS/old.cfg" "$HOME/.kiv-config"
+    cp "$KIV_KEYS/old.sig" "$HOME/.kiv-config.sig"
+    serve_pair old
+    served=$(grep -c 'GET /gfx/kiv-config.cfg.sig ' "$SANDBOX/server.log" || true)
+    pids=()
+    for n in $(seq "$drivers"); do
+      if [ "$n" -eq $((drivers / 2 + 1)) ]; then
+        await_signatures $((served + drivers / 2))
+        serve_pair new
+      fi
+      run_driver > "$SANDBOX/stdout.$n" 2> "$SANDBOX/stderr.$n" &
+      pids+=($!)
+    done
+    for n in $(seq "$drivers"); do
+      status=0
+      wait "${pids[n - 1]}" || status=$?
+      mv "$SANDBOX/stdout.$n" "$SANDBOX/stdout"
+      mv "$SANDBOX/stderr.$n" "$SANDBOX/stderr"
+      if [ "$n" -gt $((drivers / 2)) ] && [ "$status" -eq 0 ] \
+        && grep -qx '  install: \[newer-package\]' "$SANDBOX/stderr"; then
+        continue
+      elif [ "$n" -le $((drivers / 2)) ] \
+        && { { [ "$status" -eq 0 ] && grep -qx '  install: \[older-package\]' "$SANDBOX/stderr"; } \
+          || gave_up "$status" ', before the copy already kept, signed'; }; then
+        continue
+      fi
+      echo "round $round, driver $n of $drivers:" >&2
+      show_run "$status" || return 1
+    done
+    if ! home_holds new.cfg new.sig; then
+      echo "after round $round, the home holds:" >&2
+      ls -lA --full-time "$HOME" >&2
+      return 1
+    fi
+  done
+}
+
 # A signature dated ten years ahead is taken, but bounds the next run by when it was kept, not by
 # its date: a release signed afterwards with the right time is taken too.
 future_signature ()
@@ -292,4 +369,6 @@ check "a FIFO as the keyring is refused at once" in_sandbox fifo_keyring
 check "a FIFO as the kept file does not stop the run" in_sandbox fifo_config
 check "a kept file of mode 000 is replaced, keeping its mode" in_sandbox mode_000_config
 check "a run that cannot put the file in place leaves the signature as it was" in_sandbox config_in_the_way
+check "drivers at once, as the pair served changes, keep a whole pair, never an older one" \
+  in_sandbox concurrent_runs
 e2e_finish
