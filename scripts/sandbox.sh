@@ -65,12 +65,24 @@ serve_config ()
 # test_gpg ARGUMENT...: gpg on that home; keys have no passphrase.
 test_gpg ()
 {
-  if [ ! -d "$SANDBOX/gnupg" ]; then
-    mkdir -m 700 "$SANDBOX/gnupg"
-    # gpg-agent would put its sockets under /run/user/UID, outside $SANDBOX.
-    [ ! -d /run/user ] || mount -t tmpfs tmpfs /run/user
-  fi
+  [ -d "$SANDBOX/gnupg" ] || test_gpg_home
   gpg --homedir "$SANDBOX/gnupg" --batch --quiet --yes --pinentry-mode loopback --passphrase '' "$@"
+}
+
+# test_gpg_home: makes test_gpg's home, empty.
+test_gpg_home ()
+{
+  mkdir -m 700 "$SANDBOX/gnupg"
+  # gpg-agent would put its sockets under /run/user/UID, outside $SANDBOX.
+  [ ! -d /run/user ] || mount -t tmpfs tmpfs /run/user
+}
+
+# use_test_keys FOLDER: makes test_gpg's home a copy of FOLDER, a home kept from another
+# namespace, whose keys then sign here too.
+use_test_keys ()
+{
+  test_gpg_home
+  cp -R "$1/." "$SANDBOX/gnupg/"
 }
 
 # make_test_key NAME [EXPIRY [GPG OPTION...]]: a new signing key with the user ID NAME@example.org.
