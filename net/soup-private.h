@@ -28,8 +28,9 @@ SoupMessage *new_get_message (const char *url, bool keep_alive, GError **error);
 // The URL the message is at now (after any redirect); free it with g_free.
 char *url_of (SoupMessage *message);
 
-// The head of the answer as it stands, and its reason phrase (never NULL).
-AnswerHead head_of (SoupMessage *message);
+// The answer's status and headers as they stand, and its reason phrase (never NULL).
+guint status_of (SoupMessage *message);
+SoupMessageHeaders *response_headers_of (SoupMessage *message);
 const char *reason_of (SoupMessage *message);
 
 // The libsoup 2.4 transport status that a failure in the library's own error domain stands for,

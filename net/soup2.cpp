@@ -63,16 +63,14 @@ char *url_of (SoupMessage *message)
   return soup_uri_to_string (soup_message_get_uri (message), FALSE);
 }
 
-AnswerHead head_of (SoupMessage *message)
+guint status_of (SoupMessage *message)
 {
-  SoupMessageHeaders *headers = message->response_headers;
-  return { message->status_code,
-           soup_message_headers_get_list (headers, "Content-Length"),
-           soup_message_headers_get_list (headers, "Content-Encoding"),
-           soup_message_headers_get_one (headers, "Location"),
-           soup_message_headers_get_one (headers, "Transfer-Encoding"),
-           soup_message_headers_get_list (headers, "Connection"),
-           soup_message_get_http_version (message) == SOUP_HTTP_1_0 };
+  return message->status_code;
+}
+
+SoupMessageHeaders *response_headers_of (SoupMessage *message)
+{
+  return message->response_headers;
 }
 
 const char *reason_of (SoupMessage *message)

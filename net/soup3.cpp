@@ -48,7 +48,7 @@ int library_failure_status (SoupMessage *message, const GError *failure, Phase)
     return -1;
   for (const auto &entry : failures_by_error)
     if (failure->code == entry.code)
-      return entry.status == answer_status ? int (soup_message_get_status (message)) : entry.status;
+      return entry.status == answer_status ? int (status_of (message)) : entry.status;
   return KIV_HTTP_ERROR_IO;
 }
 
@@ -84,20 +84,18 @@ char *url_of (SoupMessage *message)
   return g_uri_to_string (soup_message_get_uri (message));
 }
 
-AnswerHead head_of (SoupMessage *message)
+guint status_of (SoupMessage *message)
 {
-  SoupMessageHeaders *headers = soup_message_get_response_headers (message);
-  return { soup_message_get_status (message),
-           soup_message_headers_get_list (headers, "Content-Length"),
-           soup_message_headers_get_list (headers, "Content-Encoding"),
-           soup_message_headers_get_one (headers, "Location"),
-           soup_message_headers_get_one (headers, "Transfer-Encoding"),
-           soup_message_headers_get_list (headers, "Connection"),
-           soup_message_get_http_version (message) == SOUP_HTTP_1_0 };
+  return soup_message_get_status (message);
+}
+
+SoupMessageHeaders *response_headers_of (SoupMessage *message)
+{
+  return soup_message_get_response_headers (message);
 }
 
 const char *reason_of (SoupMessage *message)
 {
   const char *reason = soup_message_get_reason_phrase (message);
-  return reason != nullptr ? reason : soup_status_get_phrase (soup_message_get_status (message));
+  return reason != nullptr ? reason : soup_status_get_phrase (status_of (message));
 }

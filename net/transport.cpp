@@ -100,6 +100,18 @@ gboolean too_large (goffset max_size, GError **error)
   return FALSE;
 }
 
+AnswerHead head_of (SoupMessage *message)
+{
+  SoupMessageHeaders *headers = response_headers_of (message);
+  return { status_of (message),
+           soup_message_headers_get_list (headers, "Content-Length"),
+           soup_message_headers_get_list (headers, "Content-Encoding"),
+           soup_message_headers_get_one (headers, "Location"),
+           soup_message_headers_get_one (headers, "Transfer-Encoding"),
+           soup_message_headers_get_list (headers, "Connection"),
+           soup_message_get_http_version (message) == SOUP_HTTP_1_0 };
+}
+
 // Each head, redirects' included, is judged before its body is read: a refused answer costs no
 // body, and a refused redirect is never followed.
 void judge_head (SoupMessage *message, gpointer data)
