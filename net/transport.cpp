@@ -145,7 +145,6 @@ void watch_tls (SoupMessage *, GSocketClientEvent event, GIOStream *connection, 
   const GTlsProtocolVersion version = g_tls_connection_get_protocol_version (tls);
   if (version == G_TLS_PROTOCOL_VERSION_TLS_1_2 || version == G_TLS_PROTOCOL_VERSION_TLS_1_3)
     return;
-  g_autofree char *name = g_tls_connection_get_ciphersuite_name (tls);
   static_cast<Exchange *> (data)->refuse (
       g_error_new (KIV_HTTP_ERROR, KIV_HTTP_ERROR_TLS_FAILED,
                    "Refused a connection that agreed on %s: TLS 1.2 or later is required",
@@ -167,6 +166,7 @@ void set_failure (const Exchange &exchange, SoupMessage *message, GError *failur
   else
     set_transport_error (message, failure, phase, error);
 }
+
 // The library stops reading at the announced length and drops what follows with the connection.
 // On a connection that ends with the answer, whatever follows the body belongs to the answer: a
 // server that sends more than it announced, so that the first bytes alone make another file, is
@@ -192,8 +192,8 @@ bool check_nothing_follows (GInputStream *body, const AnswerHead &head, bool kee
   return false;
 }
 
-// Reads the body to its end into answer. Stops at the announced length, where what follows is
-// the library's to judge.
+// Reads the body to its end into answer, and what follows it where that can be seen. The body is
+// held in one buffer, which cannot pass 4 GiB: a longer body is refused, never wrapped around.
 bool read_body (SoupMessage *message, GInputStream *body, const Exchange &exchange,
                 const AnswerHead &head, bool keep_alive, HttpAnswer *answer, GError **error)
 {
@@ -204,6 +204,8 @@ bool read_body (SoupMessage *message, GInputStream *body, const Exchange &exchan
           && !check_nothing_follows (body, head, keep_alive, exchange.cancellable, error))
         return false;
       const gsize old_length = answer->body->len;
+      if (old_length > G_MAXUINT - piece_size)
+        return too_large (goffset (G_MAXUINT - piece_size), error);
       g_byte_array_set_size (answer->body, guint (old_length + piece_size));
       g_autoptr (GError) failure = nullptr;
       const gssize n = g_input_stream_read (body, answer->body->data + old_length, piece_size,
