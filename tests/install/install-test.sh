@@ -51,7 +51,7 @@ done
 
 # The back end exports its public functions and nothing else: module-private helpers must not
 # become something an installer can link against. Debian's symbols file is the list of them.
-exports=$(nm -D --defined-only "$lib/libkiv.so" | awk '$2 == "T" { print $3 }' | sort | tr '\n' ' ')
+exports=$(nm -D --defined-only "$lib/libkiv.so" | awk '$2 ~ /^[TWiV]$/ { print $3 }' | sort | tr '\n' ' ')
 expected=$(sed -n 's/^ \([A-Za-z0-9_]*\)@Base .*/\1/p' "$KIV_SOURCE_DIR/debian/libkiv0.symbols" \
   | sort | tr '\n' ' ')
 [ "$exports" = "$expected" ] || fail "libkiv.so exports functions: $exports"
