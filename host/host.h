@@ -47,7 +47,8 @@ typedef struct
  * `lsb_release -a`, or reads `/etc/fedora-release` where the command cannot be started.
  *
  * The record is process-wide and lives until the process ends: never modify or free it, and
- * keep pointers into it as long as you like. Not thread-safe: call it from one thread.
+ * keep pointers into it as long as you like. It may be called from any thread, several at
+ * once: the first call that succeeds fills the record, once, and the others return it.
  *
  * Returns: (transfer none) (nullable): this machine's distribution information, or %NULL when
  *   neither the command nor the file works; a later call then tries again
