@@ -25,6 +25,9 @@ enum class Phase
 // absolute http or https URL.
 SoupMessage *new_get_message (const char *url, bool keep_alive, GError **error);
 
+// What new_get_message gives for a url it can make no request from: NULL, with code 8.
+SoupMessage *refuse_url (const char *url, GError **error);
+
 // The URL the message is at now (after any redirect); free it with g_free.
 char *url_of (SoupMessage *message);
 

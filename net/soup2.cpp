@@ -42,12 +42,7 @@ SoupMessage *new_get_message (const char *url, bool keep_alive, GError **error)
 {
   g_autoptr (SoupURI) uri = url != nullptr ? soup_uri_new (url) : nullptr;
   if (!SOUP_URI_VALID_FOR_HTTP (uri) || *uri->host == '\0')
-    {
-      g_set_error (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_MALFORMED,
-                   "Cannot download %s: not an absolute http or https URL",
-                   url != nullptr ? url : "(null)");
-      return nullptr;
-    }
+    return refuse_url (url, error);
   SoupMessage *message = soup_message_new_from_uri (SOUP_METHOD_GET, uri);
   soup_message_set_http_version (message, SOUP_HTTP_1_0);
   soup_message_disable_feature (message, SOUP_TYPE_CONTENT_DECODER);

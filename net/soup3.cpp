@@ -62,12 +62,7 @@ SoupMessage *new_get_message (const char *url, bool keep_alive, GError **error)
   const char *host = uri != nullptr ? g_uri_get_host (uri) : nullptr;
   if ((g_strcmp0 (scheme, "http") != 0 && g_strcmp0 (scheme, "https") != 0) || host == nullptr
       || *host == '\0')
-    {
-      g_set_error (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_MALFORMED,
-                   "Cannot download %s: not an absolute http or https URL",
-                   url != nullptr ? url : "(null)");
-      return nullptr;
-    }
+    return refuse_url (url, error);
   SoupMessage *message = soup_message_new_from_uri (SOUP_METHOD_GET, uri);
   soup_message_disable_feature (message, SOUP_TYPE_CONTENT_DECODER);
   soup_message_headers_replace (soup_message_get_request_headers (message), "Accept-Encoding",

@@ -227,6 +227,14 @@ bool read_body (SoupMessage *message, GInputStream *body, const Exchange &exchan
 
 } // namespace
 
+SoupMessage *refuse_url (const char *url, GError **error)
+{
+  g_set_error (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_MALFORMED,
+               "Cannot download %s: not an absolute http or https URL",
+               url != nullptr ? url : "(null)");
+  return nullptr;
+}
+
 void HttpTransportFree::operator() (HttpTransport *transport) const
 {
   g_object_unref (transport->session);

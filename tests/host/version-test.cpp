@@ -21,6 +21,15 @@ void expect_orders (const Case &c)
   EXPECT_EQ (sign (compare_versions (c.a, c.b)), c.want);
   EXPECT_EQ (sign (compare_versions (c.b, c.a)), -c.want); // and the mirror image
 }
+// Counts a pair on which compare_versions and the plain reading disagree, showing the first ten.
+void count_disagreement (const std::string &a, const std::string &b, int *disagreements)
+{
+  if (sign (compare_versions (a.c_str (), b.c_str ())) != reference_compare_versions (a, b)
+      && ++*disagreements <= 10)
+    ADD_FAILURE () << "'" << a << "' vs '" << b
+                   << "': " << compare_versions (a.c_str (), b.c_str ()) << ", plainly "
+                   << reference_compare_versions (a, b);
+}
 } // namespace
 
 // Callers may only rely on the sign, so that is all these cases pin down.
@@ -149,11 +158,7 @@ TEST (CompareVersions, AgreesWithThePlainReadingOnEveryShortPair)
       const auto strings = all_strings (alphabet, max_length);
       for (const auto &a : strings)
         for (const auto &b : strings)
-          if (sign (compare_versions (a.c_str (), b.c_str ())) != reference_compare_versions (a, b)
-              && ++disagreements <= 10)
-            ADD_FAILURE () << "'" << a << "' vs '" << b
-                           << "': " << compare_versions (a.c_str (), b.c_str ()) << ", plainly "
-                           << reference_compare_versions (a, b);
+          count_disagreement (a, b, &disagreements);
     }
   EXPECT_EQ (disagreements, 0);
 }
@@ -172,11 +177,7 @@ TEST (CompareVersions, AgreesWithThePlainReadingOnLongerPairs)
       const std::string shared = random_text (random, pieces, 6);
       const std::string a = shared + random_text (random, pieces, 4);
       const std::string b = shared + random_text (random, pieces, 4);
-      if (sign (compare_versions (a.c_str (), b.c_str ())) != reference_compare_versions (a, b)
-          && ++disagreements <= 10)
-        ADD_FAILURE () << "'" << a << "' vs '" << b
-                       << "': " << compare_versions (a.c_str (), b.c_str ()) << ", plainly "
-                       << reference_compare_versions (a, b);
+      count_disagreement (a, b, &disagreements);
     }
   EXPECT_EQ (disagreements, 0);
 }
