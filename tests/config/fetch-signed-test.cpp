@@ -182,7 +182,7 @@ TEST (FetchSignedConfiguration, LeavesThePairAsItWasOnFailure)
     gpgv.says ({ validsig (now () - 3650 * day) }); // older than the kept signature's time
     Fetch f;
     fetch (server, home, files.path ("keyring"), &f);
-    EXPECT_NE (f.bytes, nullptr) << f.error->message;
+    ASSERT_NE (f.bytes, nullptr) << f.error->message; // else the read below waits on the FIFO
     EXPECT_EQ (contents (home.path (".kiv-config")), served);
   }
   const struct

@@ -46,6 +46,10 @@ TEST (JudgeGpgvStatus, AcceptsOnlyAValidSignatureWithNothingAgainstIt)
       "[GNUPG:] ERRSIG 7C9FF487B61C5728 22 8 00 1796647223 9 0CF8\n"
       "[GNUPG:] NO_PUBKEY 7C9FF487B61C5728\n",
       2, "signed by key 7C9FF487B61C5728, which is not in the keyring" },
+    { "unknown key, in the other order",
+      "[GNUPG:] NO_PUBKEY 7C9FF487B61C5728\n"
+      "[GNUPG:] ERRSIG 7C9FF487B61C5728 22 8 00 1796647223 9 0CF8\n",
+      2, "signed by key 7C9FF487B61C5728, which is not in the keyring" },
     { "unsupported algorithm", "[GNUPG:] ERRSIG 7C9FF487B61C5728 99 8 00 1796647223 4\n", 2,
       "the signature by key 7C9FF487B61C5728 cannot be checked" },
     { "one good, one unknown",
@@ -58,6 +62,12 @@ TEST (JudgeGpgvStatus, AcceptsOnlyAValidSignatureWithNothingAgainstIt)
     { "MD5", validsig (100, 1), 0, "the signature uses the weak digest MD5" },
     { "SHA-1", validsig (100, 2), 0, "the signature uses the weak digest SHA-1" },
     { "unknown digest", validsig (100, 42), 0, "the signature uses the weak digest number 42" },
+    { "MD5, then SHA-1", validsig (100, 1) + validsig (100, 2), 0,
+      "the signature uses the weak digest MD5" },
+    // The primary key's fingerprint is there only for a signature made by a subkey.
+    { "no primary key",
+      "[GNUPG:] VALIDSIG EF2A51B1BB68164AF52856809513411593DF4C49 2026-12-07 100 0 4 0 22 8 00\n",
+      0, "" },
     // A good line is not enough without the exit status, nor the exit status without VALIDSIG.
     { "failed run", validsig (100), 2, "gpgv failed with exit status 2" },
     { "killed run", validsig (100), -1, "gpgv did not end normally" },
@@ -174,6 +184,7 @@ TEST (DearmorKeyring, DecodesKeyBlocksAndRefusesDamagedOnes)
           text.replace (text.find (from), from.size (), to);
           return text;
         };
+  const std::string unchecked = replaced ("=Ch0x\n", "");
   const struct
   {
     const char *what;
@@ -186,12 +197,18 @@ TEST (DearmorKeyring, DecodesKeyBlocksAndRefusesDamagedOnes)
     { "no header, no checksum", replaced ("=Ch0x\n", "", replaced ("Comment: a header\n\n", "")),
       "kiv keyring bytes\n" },
     { "two blocks", block + block, "kiv keyring bytes\nkiv keyring bytes\n" },
+    { "two headers", replaced ("Comment:", "Version: 2\nComment:"), "kiv keyring bytes\n" },
     { "wrong checksum", replaced ("=Ch0x", "=Ch0y"), nullptr },
     { "changed byte", replaced ("a2l2", "a2l3"), nullptr },
     { "not base64", replaced ("a2l2", "a2*2"), nullptr },
     { "padding inside", replaced ("a2l2IGtleXJp", "a2l2IGtleX=p"), nullptr },
     { "cut short", block.substr (0, block.find ("-----END")), nullptr },
     { "line after the checksum", replaced ("=Ch0x\n", "=Ch0x\nbmcg\n"), nullptr },
+    // Each of these three is refused by its own rule alone: the checksum would match.
+    { "checksum twice", replaced ("=Ch0x\n", "=Ch0x\n=Ch0x\n"), nullptr },
+    { "checksum of five characters", replaced ("=Ch0x", "=Ch0xA"), nullptr },
+    { "text after the padding, no checksum", replaced ("bmcgYnl0ZXMK", "bmcgYnl0ZX=K", unchecked),
+      nullptr },
     { "another kind of block", replaced ("PUBLIC KEY", "SIGNATURE"), nullptr },
     { "binary keyring", "\x98\x33\x04", nullptr },
   };

@@ -143,7 +143,8 @@ TEST (ParseReleaseFile, FallsBackToUnknown)
     "Fedora release twenty (Heisenbug)\n",    // release is not a number
     "Fedora release 20 Heisenbug\n",          // no parentheses
     "",
-    "Fedora release 20 (\xff)\n", // not UTF-8: no match, no crash
+    "Fedora release 20 (\xff)\n",          // not UTF-8: no match, no crash
+    "Fedora release 20 (Heisenbug)\n\xff", // however far after a match the bad byte stands
   };
   for (const char *text : texts)
     {
@@ -216,6 +217,7 @@ TEST (MatchFedoraRelease, SurvivesHostileDescriptions)
     { heads + "\n)", nullptr },           // the line ends before the ')'
     { heads + ")", heads.c_str () + 18 }, // the first head takes everything after it
     { heads + "\nFedora release 2 (x)", "x" },
+    { "Fedora release  21 (x)", "x" }, // any run of blanks between the words
     { "Fedora" + std::string (100000, ' ') + "release 3 (x)", "x" },
     { "Fedora release 4 (" + long_name + ")", long_name.c_str () }, // longer than any window
   };

@@ -124,6 +124,17 @@ TEST (CheckConfiguration, FindsEachTrapAtItsLine)
     { "[A]\ni a\n\r\n[B]\ni b\n",
       { warning (3, 1, "lone-carriage-return",
                  "line holds only a carriage return, which does not end section [A]") } },
+    { "[A]\nk 5 6. i x\n",
+      { warning (2, 6, "range-bound",
+                 "high bound 6. has an empty component where '.' ends it: the version order "
+                 "sorts it below every number") } },
+    { "[A]\nk .5 6 i x\n",
+      { warning (2, 3, "range-bound",
+                 "low bound .5 has an empty component where '.' starts it: the version order "
+                 "sorts it below every number") } },
+    { "[A]\nk 5 5 i a\n",
+      { warning (2, 3, "empty-range",
+                 "kernel range 5 5 holds no kernel: its low bound is not below its high bound") } },
     { "[A]\nk 5.10 5.4 i a\n",
       { warning (2, 3, "empty-range",
                  "kernel range 5.10 5.4 holds no kernel: its low bound is not below its high "
@@ -138,6 +149,10 @@ TEST (CheckConfiguration, FindsEachTrapAtItsLine)
                  "section header has no \"]\", so no config-id selects it"),
         warning (4, 1, unread, "line is never read: section [A ended at the empty line 3") } },
     { "[A]\ni a:armhf\n",
+      { warning (2, 5, "unknown-architecture",
+                 "architecture suffix \"armhf\" names no known architecture, so the line "
+                 "is kept on every machine") } },
+    { "[A]\ni \xc3\xa9:armhf\n", // the column counts the character before it once
       { warning (2, 5, "unknown-architecture",
                  "architecture suffix \"armhf\" names no known architecture, so the line "
                  "is kept on every machine") } },

@@ -77,6 +77,7 @@ TEST (CheckAnswerHead, RefusesWhatCannotBeTheWholeFileOverTheSameTrust)
     // A 204 has no body, so neither its length nor its coding matters.
     { https_url, 204, "100", "gzip", nullptr, 0 },
     { https_url, 206, "10", nullptr, nullptr, 206, "Partial Content" }, // never asked for a part
+    { https_url, 207, "10", nullptr, nullptr, 0 }, // a whole answer, whatever WebDAV makes of it
     // Content codings: only the file itself, as it was asked for.
     { https_url, 200, nullptr, "identity", nullptr, 0 },
     { https_url, 200, nullptr, "identity, identity", nullptr, 0 },
@@ -169,6 +170,25 @@ TEST (CheckAnswer, TakesOnlyASuccessWithTheWholeBody)
     }
 }
 
+// A length that cannot be read is unknown, never none: the body then ends with the connection.
+TEST (ContentLengthOf, ReadsOneNumberOrUnknown)
+{
+  const struct
+  {
+    const char *length;
+    goffset want;
+  } cases[] = {
+    { "42", 42 }, { "0", 0 },  { "7, 7", 7 },  { nullptr, -1 },
+    { "", -1 },   { "x", -1 }, { "1, 2", -1 },
+  };
+  for (const auto &c : cases)
+    {
+      SCOPED_TRACE (c.length != nullptr ? c.length : "(none)");
+      EXPECT_EQ (content_length_of (AnswerHead{ .status = 200, .content_length = c.length }),
+                 c.want);
+    }
+}
+
 // Bytes after a body's announced length can belong to it only where the connection ends with the
 // answer; on a kept connection they would start the next one.
 TEST (EndsConnection, FollowsTheVersionAndTheConnectionHeader)
@@ -184,8 +204,11 @@ TEST (EndsConnection, FollowsTheVersionAndTheConnectionHeader)
     { true, "Keep-Alive", false, false },
     { true, "keep-alive, Upgrade", false, false }, // a list, in any case
     { true, "keep-alivex", false, true },          // a token, not a prefix
-    { true, "Keep-Alive, close", false, true },    // close wins
-    { false, nullptr, false, false },              // HTTP/1.1 keeps unless told otherwise
+    { true, "keep", false, true },                 // nor a prefix of one
+    { true, "Upgrade, ", false, true },            // an empty element asks for nothing
+    { false, " , ", false, false },
+    { true, "Keep-Alive, close", false, true }, // close wins
+    { false, nullptr, false, false },           // HTTP/1.1 keeps unless told otherwise
     { false, "close", false, true },
     { false, "Upgrade, CLOSE", false, true },
     { false, "closed", false, false },

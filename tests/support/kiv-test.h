@@ -67,11 +67,20 @@ inline Lists with (const char *name, std::vector<std::string> values)
   return lists;
 }
 
-// Keeps the lines the section walk hands to the parser.
+// Keeps the lines the section walk hands to the parser, with the header it selected and where
+// and why the section ended (0 for none).
 struct LineRecorder final : ParseObserver
 {
   std::vector<std::string> lines;
+  std::size_t selected = 0, end_line = 0;
+  SectionEnd why = SectionEnd::end_of_text;
+  void section_selected (std::size_t line, std::string_view) override { selected = line; }
   void section_line (std::size_t, std::string_view line) override { lines.emplace_back (line); }
+  void section_ended (std::size_t line, SectionEnd reason) override
+  {
+    end_line = line;
+    why = reason;
+  }
 };
 
 // What walk_sections told of one header, with the lists and lines of its section when it is the
@@ -90,7 +99,7 @@ struct WalkedSection
 struct SectionRecorder final : SectionWalker
 {
   std::vector<WalkedSection> sections;
-  std::set<std::size_t> announced;
+  std::set<std::size_t> announced, selected;
   std::unique_ptr<Configuration, void (*) (Configuration *)> config{ nullptr, free_configuration };
 
   Configuration *section_header (std::size_t line, std::string_view header,
@@ -102,6 +111,7 @@ struct SectionRecorder final : SectionWalker
     config.reset (selected_line == line ? new_configuration () : nullptr);
     return config.get ();
   }
+  void section_selected (std::size_t line, std::string_view) override { selected.insert (line); }
   void section_line (std::size_t line, std::string_view text) override
   {
     announced.insert (line);
