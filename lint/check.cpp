@@ -382,13 +382,16 @@ void Checker::check_release (std::string_view config_id)
 void Checker::check_first_word (std::string_view line)
 {
   is_key_as_range_ = false;
+  // Only k, I and i lines are looked at, so most lines cost a byte's test.
+  if (line.empty () || (line[0] != 'k' && line[0] != 'I' && line[0] != 'i'))
+    return;
   const auto word = first_word (line);
-  const auto lower = lower_case (word);
+  const auto lower = lower_case (word.substr (0, 8));
   if (word.starts_with ('k'))
     {
       const auto value = kiv_trim (line.substr (word.size ()), " \t\n\v\f\r");
       const auto scheme = lower_case (value.substr (0, value.find (':')));
-      if (lower == "key" || lower == "keys")
+      if (word.size () <= 4 && (lower == "key" || lower == "keys"))
         report_at (line, Severity::error, "key-as-range",
                    "this is a kernel range line (`k`); keys are `g` lines");
       else if ((scheme == "http" || scheme == "https") && value.find ("://") == scheme.size ())
@@ -398,7 +401,7 @@ void Checker::check_first_word (std::string_view line)
         return;
       is_key_as_range_ = true;
     }
-  else if (lower == "install" && word != "install" && word != "INSTALL")
+  else if (word.size () == 7 && lower == "install" && word != "install" && word != "INSTALL")
     {
       const bool is_upper = word.starts_with ('I');
       report_at (line, Severity::info, "keyword-case",
