@@ -53,18 +53,11 @@ std::string_view first_word (std::string_view line)
   return line.substr (0, line.find_first_of (" \t\n\v\f\r"));
 }
 
-std::string lower_case (std::string_view text)
-{
-  std::string out (text);
-  std::transform (out.begin (), out.end (), out.begin (), g_ascii_tolower);
-  return out;
-}
-
 // What an author who wrote an upper-case letter (Docs, Keys, Upgrade) may have meant.
 std::string letter_hint (std::string_view line)
 {
-  const auto word = lower_case (first_word (line));
-  if (word == "key" || word == "keys")
+  const auto word = first_word (line);
+  if (is_same_ignoring_case (word, "key") || is_same_ignoring_case (word, "keys"))
     return " (keys are `g` lines)";
   if (line.empty () || !g_ascii_isupper (line[0]))
     return {};
@@ -386,22 +379,24 @@ void Checker::check_first_word (std::string_view line)
   if (line.empty () || (line[0] != 'k' && line[0] != 'I' && line[0] != 'i'))
     return;
   const auto word = first_word (line);
-  const auto lower = lower_case (word.substr (0, 8));
   if (word.starts_with ('k'))
     {
       const auto value = kiv_trim (line.substr (word.size ()), " \t\n\v\f\r");
-      const auto scheme = lower_case (value.substr (0, value.find (':')));
-      if (word.size () <= 4 && (lower == "key" || lower == "keys"))
+      const auto colon = value.substr (0, 8).find ("://");
+      const auto scheme = value.substr (0, colon);
+      if (is_same_ignoring_case (word, "key") || is_same_ignoring_case (word, "keys"))
         report_at (line, Severity::error, "key-as-range",
                    "this is a kernel range line (`k`); keys are `g` lines");
-      else if ((scheme == "http" || scheme == "https") && value.find ("://") == scheme.size ())
+      else if (colon != std::string_view::npos
+               && (is_same_ignoring_case (scheme, "http")
+                   || is_same_ignoring_case (scheme, "https")))
         report_at (value, Severity::error, "key-as-range",
                    "a kernel range line (`k`) whose value is a URL; did you mean `g`?");
       else
         return;
       is_key_as_range_ = true;
     }
-  else if (word.size () == 7 && lower == "install" && word != "install" && word != "INSTALL")
+  else if (is_same_ignoring_case (word, "install") && word != "install" && word != "INSTALL")
     {
       const bool is_upper = word.starts_with ('I');
       report_at (line, Severity::info, "keyword-case",

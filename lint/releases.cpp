@@ -209,7 +209,7 @@ std::vector<ReleaseFinding> judge_config_id (const ReleaseData &data, std::strin
   const auto parts = split_config_id (config_id);
   if (!parts)
     return {};
-  if (g_ascii_strcasecmp (std::string (parts->distributor).c_str (), "Fedora") == 0)
+  if (is_same_ignoring_case (parts->distributor, "Fedora"))
     {
       if (auto finding = judge_fedora (config_id, *parts))
         return { std::move (*finding) };
@@ -217,7 +217,7 @@ std::vector<ReleaseFinding> judge_config_id (const ReleaseData &data, std::strin
     }
   const auto distribution
       = std::find_if (data.distributions.begin (), data.distributions.end (), [&] (const auto &d) {
-          return folded (d.name) == folded (parts->distributor);
+          return is_same_ignoring_case (d.name, parts->distributor);
         });
   if (distribution == data.distributions.end () || distribution->releases.empty ())
     return {};

@@ -131,6 +131,11 @@ std::size_t display_column (std::string_view line, std::size_t at)
   return column;
 }
 
+bool is_same_ignoring_case (std::string_view a, std::string_view b)
+{
+  return a.size () == b.size () && g_ascii_strncasecmp (a.data (), b.data (), a.size ()) == 0;
+}
+
 std::size_t edit_distance (std::string_view a, std::string_view b)
 {
   // Three rows of the optimal string alignment table: two back, one back and this one.

@@ -40,5 +40,8 @@ std::size_t display_column (std::string_view line, std::size_t at);
 // The width on a terminal of a character a line starts with, at display column `column`.
 std::size_t display_width (std::string_view character, std::size_t column);
 
+// Whether a and b are the same text, ASCII letters compared without their case.
+bool is_same_ignoring_case (std::string_view a, std::string_view b);
+
 // The number of single-character edits (a transposition counting one) that turn a into b.
 std::size_t edit_distance (std::string_view a, std::string_view b);
