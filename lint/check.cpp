@@ -47,16 +47,10 @@ bool is_check_name (std::string_view name)
 
 const ReleaseData no_releases;
 
-// The first word of an instruction line: what the parser skips before the value.
-std::string_view first_word (std::string_view line)
-{
-  return line.substr (0, line.find_first_of (" \t\n\v\f\r"));
-}
-
 // What an author who wrote an upper-case letter (Docs, Keys, Upgrade) may have meant.
 std::string letter_hint (std::string_view line)
 {
-  const auto word = first_word (line);
+  const auto word = instruction_word (line);
   if (is_same_ignoring_case (word, "key") || is_same_ignoring_case (word, "keys"))
     return " (keys are `g` lines)";
   if (line.empty () || !g_ascii_isupper (line[0]))
@@ -378,10 +372,10 @@ void Checker::check_first_word (std::string_view line)
   // Only k, I and i lines are looked at, so most lines cost a byte's test.
   if (line.empty () || (line[0] != 'k' && line[0] != 'I' && line[0] != 'i'))
     return;
-  const auto word = first_word (line);
+  const auto word = instruction_word (line);
   if (word.starts_with ('k'))
     {
-      const auto value = kiv_trim (line.substr (word.size ()), " \t\n\v\f\r");
+      const auto value = instruction_value (line);
       const auto colon = value.substr (0, 8).find ("://");
       const auto scheme = value.substr (0, colon);
       if (is_same_ignoring_case (word, "key") || is_same_ignoring_case (word, "keys"))
