@@ -226,6 +226,12 @@ expect_lint "--disable and --severity choose by the same names" 0 "" \
   --disable=unknown-release --severity=error "$releases" "$warnings"
 expect_lint "--disable with a name no check has: status 2" 2 "" --disable=unknown-releases "$releases"
 check "... and the message names the nearest" grep -q "did you mean unknown-release?$" "$e2e_scratch/stderr"
+printf '[Debian bullseye]\ni a\n' > "$e2e_scratch/ended.cfg"
+expect_lint "a release whose support ended: nothing unless asked for" 0 "" "$e2e_scratch/ended.cfg"
+check "... and with --enable=ended-support, an info finding with the date" \
+  grep -q "^$e2e_scratch/ended.cfg:1:9: info: support for Debian bullseye (11) ended on 2024-08-14" \
+  <("$KIV_LINT" --enable=ended-support "$e2e_scratch/ended.cfg")
+expect_lint "--severity that is none: status 2" 2 "" --severity=style "$releases"
 manual_page=$(dirname "$KIV_LINT")/kiv-config-lint.1
 every_check_in_manual ()
 {
