@@ -109,6 +109,12 @@ bool parse_instruction (Configuration *config, std::string_view line, const Host
 // The same for this machine: the machine name and kernel release come from the system.
 gboolean parse_cfg_line (Configuration *config, const char *line);
 
+// An instruction line's first word, whose first byte is the letter (the rest of a keyword written
+// out, as "docs" for "d", changes nothing), and its value: everything after that word and the
+// blanks that follow it.
+std::string_view instruction_word (std::string_view line);
+std::string_view instruction_value (std::string_view line);
+
 // What the parser does with a line without parsing it: starts a section, or is skipped as a
 // comment, a note or an empty line.
 bool starts_section (std::string_view line);

@@ -45,17 +45,6 @@ char *copy_text (std::string_view text)
   return text.empty () ? g_strdup ("") : g_strndup (text.data (), text.size ());
 }
 
-// Everything after the line's first word and the blanks that follow it: the letter may be
-// written out as a whole keyword ("docs" for "d") without changing the value.
-std::string_view instruction_value (std::string_view line)
-{
-  const auto word_end = line.find_first_of (word_break_chars);
-  if (word_end == std::string_view::npos)
-    return line.substr (line.size ());
-  const auto start = line.find_first_not_of (word_break_chars, word_end + 1);
-  return line.substr (start == std::string_view::npos ? line.size () : start);
-}
-
 // Install and upgrade lines may end in a colon and an architecture name. It is the lines whose
 // name is equivalent to this machine's that are dropped; differing and unknown names pass.
 // Configuration files are written for that rule, so it must not be "corrected".
@@ -423,4 +412,18 @@ gboolean parse_cfg_line (Configuration *config, const char *line)
     return distro != nullptr ? distro->uts.machine : nullptr;
   };
   return parse_instruction (config, line, host);
+}
+
+std::string_view instruction_word (std::string_view line)
+{
+  return line.substr (0, line.find_first_of (word_break_chars));
+}
+
+std::string_view instruction_value (std::string_view line)
+{
+  const auto word_end = instruction_word (line).size ();
+  if (word_end == line.size ())
+    return line.substr (line.size ());
+  const auto start = line.find_first_not_of (word_break_chars, word_end + 1);
+  return line.substr (start == std::string_view::npos ? line.size () : start);
 }

@@ -11,53 +11,14 @@
 #include "host-private.h"
 #include "host.h"
 #include "parse-private.h"
+#include "releases.h"
+#include "text.h"
 
 namespace
 {
 constexpr std::string_view byte_order_mark = "\xef\xbb\xbf";
 constexpr std::string_view directive_start = "kiv-config-lint:", directive_verb = "disable=";
 constexpr std::string_view blanks = " \t";
-
-// Whether text starts with a valid UTF-8 character of two or more bytes.
-bool starts_with_character (std::string_view text)
-{
-  return !text.empty () && guchar (text[0]) >= 0x80
-         && g_utf8_get_char_validated (text.data (), gssize (text.size ())) <= 0x10ffff;
-}
-
-// The length of the character text starts with: a byte that starts none counts as one.
-std::size_t character_length (std::string_view text)
-{
-  return starts_with_character (text) ? std::size_t (g_utf8_skip[guchar (text[0])]) : 1;
-}
-
-// Text from the file, fit for a one-line message: valid UTF-8 and printable ASCII stay, control
-// characters, quotes, backslashes and invalid bytes are escaped as in C.
-std::string escaped (std::string_view text)
-{
-  std::string out;
-  while (!text.empty ())
-    {
-      const auto byte = guchar (text[0]);
-      const std::size_t length = character_length (text);
-      if (length > 1)
-        out.append (text.substr (0, length));
-      else if (byte == '\t' || byte == '\r' || byte == '\n')
-        out += byte == '\t' ? "\\t" : byte == '\r' ? "\\r" : "\\n";
-      else if (byte == '"' || byte == '\'' || byte == '\\')
-        out += std::string ("\\") + char (byte);
-      else if (byte < 0x20 || byte >= 0x7f)
-        {
-          char hex[5];
-          g_snprintf (hex, sizeof hex, "\\x%02x", byte);
-          out += hex;
-        }
-      else
-        out += char (byte);
-      text.remove_prefix (length);
-    }
-  return out;
-}
 
 // The same for text that may be as long as a hostile line: at most its first 40 bytes.
 std::string excerpt (std::string_view text)
@@ -81,8 +42,23 @@ const char *list_name (GPtrArray *Configuration::*member)
 
 bool is_check_name (std::string_view name)
 {
-  return std::find (std::begin (check_names), std::end (check_names), name)
-         != std::end (check_names);
+  return find_check (name) != nullptr;
+}
+
+const ReleaseData no_releases;
+
+// What an author who wrote an upper-case letter (Docs, Keys, Upgrade) may have meant.
+std::string letter_hint (std::string_view line)
+{
+  const auto word = instruction_word (line);
+  if (is_same_ignoring_case (word, "key") || is_same_ignoring_case (word, "keys"))
+    return " (keys are `g` lines)";
+  if (line.empty () || !g_ascii_isupper (line[0]))
+    return {};
+  const char letter = g_ascii_tolower (line[0]);
+  if (std::string_view ("esgdulkn").find (letter) == std::string_view::npos)
+    return {};
+  return std::string (" (instruction letters are case-sensitive: did you mean '") + letter + "'?)";
 }
 
 // A header written after blanks: the back end sees no header there.
@@ -131,7 +107,8 @@ struct ConfigurationDeleter
 class Checker final : public SectionWalker
 {
 public:
-  explicit Checker (const std::function<void (Diagnostic)> &emit) : emit_ (emit)
+  Checker (const CheckOptions &options, const std::function<void (Diagnostic)> &emit)
+      : options_ (options), emit_ (emit)
   {
     host_.every_kernel = true;
   }
@@ -162,6 +139,8 @@ private:
   bool is_silenced (std::size_t line, std::string_view name) const;
   void note_directive (std::size_t number, std::string_view line);
   void check_bound (const char *which, std::string_view bound);
+  void check_release (std::string_view config_id);
+  void check_first_word (std::string_view line);
 
   // A section's diagnostics wait while one on an earlier line may still come: the one at its
   // header when it turns out to hold no instruction, and those at lines holding only a carriage
@@ -178,6 +157,7 @@ private:
   }
   void flush ();
 
+  const CheckOptions &options_;
   const std::function<void (Diagnostic)> &emit_;
   HostFacts host_ = { nullptr, "" };
   std::unique_ptr<Configuration, ConfigurationDeleter> scratch_{ new_configuration () };
@@ -188,6 +168,10 @@ private:
 
   // The section being read.
   bool is_checking_ = false, has_instruction_ = false, is_lone_carriage_return_ = false;
+  // The line is a key written as a kernel range: what the range checks would say misleads.
+  bool is_key_as_range_ = false;
+  // Lines after a header written after blanks, up to an empty line: its diagnostic covers them.
+  bool is_after_indented_header_ = false;
   std::size_t header_line_ = 0;
   std::string section_name_;
   std::vector<std::size_t> carriage_returns_;
@@ -232,7 +216,8 @@ void Checker::check (std::string_view bytes)
 void Checker::report (std::size_t line, std::size_t column, Severity severity,
                       std::string_view name, std::string message)
 {
-  if (is_silenced (line, name))
+  const Check *check = find_check (name);
+  if (check == nullptr || !options_.is_reported (*check) || is_silenced (line, name))
     return;
   Diagnostic diagnostic{ line, column, severity, name, std::move (message) };
   if (is_holding ())
@@ -327,6 +312,8 @@ Configuration *Checker::section_header (std::size_t number, std::string_view hea
                   + "; only the section at line " + winner + " is read");
       return nullptr;
     }
+  is_after_indented_header_ = false;
+  check_release (config_id);
   is_checking_ = true, has_instruction_ = false, header_line_ = number;
   return scratch_.get ();
 }
@@ -335,10 +322,19 @@ void Checker::outside_line (std::size_t number, std::string_view line)
 {
   line_ = line, line_number_ = number, counted_bytes_ = 0, counted_column_ = 1;
   note_directive (number, line);
+  if (line.empty () && is_after_indented_header_)
+    {
+      is_after_indented_header_ = false;
+      unread_reason_ = "no section header comes after the empty line " + std::to_string (number);
+    }
   if (is_indented_header (line))
-    report (number, 1, Severity::error, "indented-header",
-            "a header must start in column 1; the line is never read");
-  else if (!is_comment (line))
+    {
+      report (number, 1, Severity::error, "indented-header",
+              "a header must start in column 1; neither it nor the lines after it up to an "
+              "empty line are read");
+      is_after_indented_header_ = true;
+    }
+  else if (!is_comment (line) && !is_after_indented_header_)
     report (number, 1, Severity::warning, "unread-line", "line is never read: " + unread_reason_);
 }
 
@@ -356,6 +352,52 @@ void Checker::section_line (std::size_t number, std::string_view line)
   is_lone_carriage_return_ = line == "\r";
   if (is_lone_carriage_return_)
     carriage_returns_.push_back (number);
+  check_first_word (line);
+}
+
+void Checker::check_release (std::string_view config_id)
+{
+  for (auto &finding :
+       judge_config_id (options_.releases != nullptr ? *options_.releases : no_releases, config_id,
+                        options_.today))
+    if (const Check *check = find_check (finding.check))
+      report_at (finding.at, check->severity, check->name, std::move (finding.message));
+}
+
+// The parser goes by the first byte, but authors write the keyword out: where the word says one
+// thing and the letter does another, say so.
+void Checker::check_first_word (std::string_view line)
+{
+  is_key_as_range_ = false;
+  // Only k, I and i lines are looked at, so most lines cost a byte's test.
+  if (line.empty () || (line[0] != 'k' && line[0] != 'I' && line[0] != 'i'))
+    return;
+  const auto word = instruction_word (line);
+  if (word.starts_with ('k'))
+    {
+      const auto value = instruction_value (line);
+      const auto colon = value.substr (0, 8).find ("://");
+      const auto scheme = value.substr (0, colon);
+      if (is_same_ignoring_case (word, "key") || is_same_ignoring_case (word, "keys"))
+        report_at (line, Severity::error, "key-as-range",
+                   "this is a kernel range line (`k`); keys are `g` lines");
+      else if (colon != std::string_view::npos
+               && (is_same_ignoring_case (scheme, "http")
+                   || is_same_ignoring_case (scheme, "https")))
+        report_at (value, Severity::error, "key-as-range",
+                   "a kernel range line (`k`) whose value is a URL; did you mean `g`?");
+      else
+        return;
+      is_key_as_range_ = true;
+    }
+  else if (is_same_ignoring_case (word, "install") && word != "install" && word != "INSTALL")
+    {
+      const bool is_upper = word.starts_with ('I');
+      report_at (line, Severity::info, "keyword-case",
+                 "'" + escaped (word) + "' selects the " + (is_upper ? "INSTALL" : "install")
+                     + " list (`" + word[0] + "`), not the " + (is_upper ? "install" : "INSTALL")
+                     + " list");
+    }
 }
 
 void Checker::section_ended (std::size_t number, SectionEnd why)
@@ -426,6 +468,8 @@ void Checker::check_bound (const char *which, std::string_view bound)
 void Checker::kernel_range (std::string_view arguments, const KernelRange &range, bool)
 {
   found_instruction ();
+  if (is_key_as_range_)
+    return;
   const auto low = excerpt (range.low), high = excerpt (range.high);
   if (range.low.data () != arguments.data ())
     {
@@ -458,6 +502,8 @@ void Checker::kernel_range (std::string_view arguments, const KernelRange &range
 void Checker::kernel_range_unmatched (std::string_view text)
 {
   found_instruction ();
+  if (is_key_as_range_)
+    return;
   std::string message = "kernel range does not match \"<low> <high> <instruction>\" with a blank "
                         "after each bound, so it never applies";
   const auto stop = kernel_range_stop (text);
@@ -489,7 +535,7 @@ void Checker::unrecognised (std::string_view line)
   // The letter is a byte, but a whole character reads better where the line starts with one.
   report_at (line, Severity::error, "unknown-instruction",
              "unrecognised instruction '" + escaped (line.substr (0, character_length (line)))
-                 + "'; the line is skipped");
+                 + "'; the line is skipped" + letter_hint (line));
 }
 
 } // namespace
@@ -499,15 +545,37 @@ std::string_view configuration_text (std::string_view bytes)
   return bytes.substr (0, bytes.find ('\0'));
 }
 
-void check_configuration (std::string_view bytes, const std::function<void (Diagnostic)> &emit)
+const Check *find_check (std::string_view name)
 {
-  Checker (emit).check (bytes);
+  for (const auto &check : checks)
+    if (check.name == name)
+      return &check;
+  return nullptr;
 }
 
-std::vector<Diagnostic> check_configuration (std::string_view bytes)
+const char *severity_name (Severity severity)
+{
+  return severity == Severity::error ? "error" : severity == Severity::warning ? "warning" : "info";
+}
+
+bool CheckOptions::is_reported (const Check &check) const
+{
+  const auto has = [&] (const std::vector<std::string> &names) {
+    return std::find (names.begin (), names.end (), check.name) != names.end ();
+  };
+  return (check.is_on_by_default || has (enabled)) && !has (disabled) && check.severity >= least;
+}
+
+void check_configuration (std::string_view bytes, const CheckOptions &options,
+                          const std::function<void (Diagnostic)> &emit)
+{
+  Checker (options, emit).check (bytes);
+}
+
+std::vector<Diagnostic> check_configuration (std::string_view bytes, const CheckOptions &options)
 {
   std::vector<Diagnostic> out;
-  check_configuration (bytes,
+  check_configuration (bytes, options,
                        [&] (Diagnostic diagnostic) { out.push_back (std::move (diagnostic)); });
   return out;
 }

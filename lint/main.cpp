@@ -22,6 +22,9 @@
 #include "host-private.h"
 #include "net.h"
 #include "parse-private.h"
+#include "releases.h"
+#include "report.h"
+#include "text.h"
 
 namespace
 {
@@ -35,22 +38,27 @@ constexpr std::size_t most_mib = 128, most_bytes = most_mib << 20;
 struct Options
 {
   gboolean preview = FALSE, all = FALSE, json = FALSE, strict = FALSE, quiet = FALSE,
-           version = FALSE;
-  char *config_id = nullptr, *kernel = nullptr, *arch = nullptr, *color = nullptr;
+           version = FALSE, list_checks = FALSE;
+  char *config_id = nullptr, *kernel = nullptr, *arch = nullptr, *color = nullptr,
+       *format = nullptr, *severity = nullptr;
+  char **disable = nullptr, **enable = nullptr;
 
   Options () = default;
   Options (const Options &) = delete;
   Options &operator= (const Options &) = delete;
   ~Options ()
   {
-    for (char *text : { config_id, kernel, arch, color })
+    for (char *text : { config_id, kernel, arch, color, format, severity })
       g_free (text);
+    g_strfreev (disable);
+    g_strfreev (enable);
   }
 };
 
+// The reason comes from the command line, a file or a server, so a terminal obeys none of it.
 int fail (const std::string &reason)
 {
-  fprintf (stderr, "kiv-config-lint: %s\n", reason.c_str ());
+  fprintf (stderr, "kiv-config-lint: %s\n", terminal_text (reason).c_str ());
   return status_unusable;
 }
 
@@ -61,6 +69,9 @@ const char *conflict (const Options &options)
     {
       if (options.strict)
         return "--strict is for checking, not for --preview";
+      if (options.format != nullptr || options.disable != nullptr || options.enable != nullptr
+          || options.severity != nullptr)
+        return "--format, --disable, --enable and --severity are for checking, not for --preview";
       if (options.all && options.config_id != nullptr)
         return "--all previews every section: leave out --config-id";
       return nullptr;
@@ -70,26 +81,6 @@ const char *conflict (const Options &options)
   if (options.config_id != nullptr || options.kernel != nullptr || options.arch != nullptr)
     return "--config-id, --kernel and --arch need --preview";
   return nullptr;
-}
-
-// The number of single-character edits that turn a into b.
-std::size_t edit_distance (std::string_view a, std::string_view b)
-{
-  std::vector<std::size_t> row (b.size () + 1);
-  for (std::size_t j = 0; j <= b.size (); j++)
-    row[j] = j;
-  for (std::size_t i = 1; i <= a.size (); i++)
-    {
-      std::size_t diagonal = row[0];
-      row[0] = i;
-      for (std::size_t j = 1; j <= b.size (); j++)
-        {
-          const auto replaced = diagonal + (a[i - 1] != b[j - 1]);
-          diagonal = row[j];
-          row[j] = std::min ({ replaced, row[j] + 1, row[j - 1] + 1 });
-        }
-    }
-  return row[b.size ()];
 }
 
 // Why the machine the options describe is none, or an empty string.
@@ -201,31 +192,10 @@ bool read_input (const char *name, Bytes &out_bytes, GError **error)
   return read_path (name, out_bytes, error);
 }
 
-std::string json_text (JsonNode *root)
-{
-  g_autoptr (JsonGenerator) generator = json_generator_new ();
-  json_generator_set_root (generator, root);
-  json_generator_set_pretty (generator, TRUE);
-  g_autofree char *data = json_generator_to_data (generator, nullptr);
-  return data;
-}
-
 void print_json (JsonBuilder *builder)
 {
   g_autoptr (JsonNode) root = json_builder_get_root (builder);
   printf ("%s\n", json_text (root).c_str ());
-}
-
-// JSON strings are UTF-8: bytes that are not become U+FFFD.
-void add_string (JsonBuilder *builder, std::string_view text)
-{
-  g_autofree char *valid = g_utf8_make_valid (text.data (), gssize (text.size ()));
-  json_builder_add_string_value (builder, valid);
-}
-
-const char *severity_name (Severity severity)
-{
-  return severity == Severity::error ? "error" : "warning";
 }
 
 // Writes the diagnostics of every file as they come, so that a file with a great many of them
@@ -233,88 +203,92 @@ const char *severity_name (Severity severity)
 class Printer
 {
 public:
-  Printer (const Options &options, bool colour) : options_ (options), colour_ (colour) {}
+  Printer (const Options &options, const CheckOptions &check_options, Format format, bool colour)
+      : options_ (options), checks_ (check_options), format_ (format), colour_ (colour)
+  {
+    if (format_ == Format::sarif)
+      fputs (sarif_head (KIV_VERSION).c_str (), stdout);
+  }
 
   // Prints one file's diagnostics as check_configuration finds them; returns its status.
   int check_file (const char *name, std::string_view bytes)
   {
     const std::string shown = strcmp (name, "-") == 0 ? "<stdin>" : name;
-    std::size_t errors = 0, warnings = 0;
-    check_configuration (bytes, [&] (Diagnostic diagnostic) {
-      (diagnostic.severity == Severity::error ? errors : warnings)++;
-      if (options_.json)
-        print_json_item (shown, diagnostic);
-      else
-        print_line (shown, diagnostic);
+    SourceLines source (configuration_text (bytes));
+    std::size_t found[3] = {};
+    check_configuration (bytes, checks_, [&] (Diagnostic diagnostic) {
+      found[std::size_t (diagnostic.severity)]++;
+      print (shown, source, diagnostic);
     });
-    errors_ += errors, warnings_ += warnings, files_ += errors + warnings > 0;
+    for (std::size_t i = 0; i < 3; i++)
+      found_[i] += found[i];
+    files_ += found[0] + found[1] + found[2] > 0;
+    const auto errors = found[std::size_t (Severity::error)],
+               warnings = found[std::size_t (Severity::warning)];
     return errors > 0 || (options_.strict && warnings > 0) ? status_errors : status_clean;
   }
 
   // Ends the output, and says on standard error how much was found.
   void finish ()
   {
-    if (options_.json)
+    if (format_ == Format::json)
       printf (has_items_ ? "\n]\n" : "[]\n");
+    else if (format_ == Format::sarif)
+      fputs (sarif_tail (has_items_).c_str (), stdout);
     fflush (stdout);
-    if (options_.quiet || errors_ + warnings_ == 0)
-      return;
     const auto count = [] (std::size_t n, const char *what) {
       return std::to_string (n) + " " + what + (n == 1 ? "" : "s");
     };
+    std::vector<std::string> parts;
+    if (const auto n = found_[std::size_t (Severity::error)]; n > 0)
+      parts.push_back (count (n, "error"));
+    if (const auto n = found_[std::size_t (Severity::warning)]; n > 0)
+      parts.push_back (count (n, "warning"));
+    if (const auto n = found_[std::size_t (Severity::info)]; n > 0)
+      parts.push_back (count (n, "info finding"));
+    if (options_.quiet || parts.empty ())
+      return;
     std::string summary;
-    if (errors_ > 0)
-      summary = count (errors_, "error");
-    if (warnings_ > 0)
-      summary += (summary.empty () ? "" : " and ") + count (warnings_, "warning");
+    for (std::size_t i = 0; i < parts.size (); i++)
+      summary += (i == 0 ? "" : i + 1 == parts.size () ? " and " : ", ") + parts[i];
     fprintf (stderr, "%s in %s\n", summary.c_str (), count (files_, "file").c_str ());
   }
 
 private:
-  // As GCC writes them: FILE:LINE:COLUMN: in bold, the severity in bold red or magenta.
-  void print_line (const std::string &shown, const Diagnostic &diagnostic)
+  void print (const std::string &shown, SourceLines &source, const Diagnostic &diagnostic)
   {
-    const char *severity = severity_name (diagnostic.severity);
-    const char *on = "", *bold = "", *off = "";
-    if (colour_)
+    switch (format_)
       {
-        on = diagnostic.severity == Severity::error ? "\033[01;31m\033[K" : "\033[01;35m\033[K";
-        bold = "\033[01m\033[K", off = "\033[m\033[K";
+      case Format::gcc:
+      case Format::tty:
+        {
+          const Colours colours = colour_ ? colours_for (diagnostic.severity) : Colours{};
+          std::size_t offset = 0, column = 1;
+          source.locate (diagnostic.line, diagnostic.column, &offset, &column);
+          std::string text = gcc_line (shown, diagnostic, column, colours);
+          if (format_ == Format::tty)
+            text
+                += source_excerpt (diagnostic.line, source.line (diagnostic.line), offset, colours);
+          fputs (text.c_str (), stdout);
+          break;
+        }
+      case Format::json:
+        // One object of the array that all files share, indented as a whole array would be.
+        printf ("%s  %s", has_items_ ? ",\n" : "[\n",
+                json_diagnostic (shown, diagnostic, 2).c_str ());
+        break;
+      case Format::sarif:
+        printf ("%s%s", has_items_ ? ",\n" : "", sarif_result (shown, diagnostic).c_str ());
+        break;
       }
-    printf ("%s%s:%zu:%zu:%s %s%s:%s %s [%s%.*s%s]\n", bold, shown.c_str (), diagnostic.line,
-            diagnostic.column, off, on, severity, off, diagnostic.message.c_str (), on,
-            int (diagnostic.name.size ()), diagnostic.name.data (), off);
-  }
-
-  // One object of the array that all files share, indented as a whole array would be.
-  void print_json_item (const std::string &shown, const Diagnostic &diagnostic)
-  {
-    g_autoptr (JsonBuilder) builder = json_builder_new ();
-    json_builder_begin_object (builder);
-    json_builder_set_member_name (builder, "file");
-    add_string (builder, shown);
-    json_builder_set_member_name (builder, "line");
-    json_builder_add_int_value (builder, gint64 (diagnostic.line));
-    json_builder_set_member_name (builder, "column");
-    json_builder_add_int_value (builder, gint64 (diagnostic.column));
-    json_builder_set_member_name (builder, "severity");
-    json_builder_add_string_value (builder, severity_name (diagnostic.severity));
-    json_builder_set_member_name (builder, "name");
-    add_string (builder, diagnostic.name);
-    json_builder_set_member_name (builder, "message");
-    add_string (builder, diagnostic.message);
-    json_builder_end_object (builder);
-    g_autoptr (JsonNode) root = json_builder_get_root (builder);
-    std::string text = json_text (root);
-    for (std::size_t at = text.find ('\n'); at != std::string::npos; at = text.find ('\n', at + 3))
-      text.insert (at + 1, "  ");
-    printf ("%s  %s", has_items_ ? ",\n" : "[\n", text.c_str ());
     has_items_ = true;
   }
 
   const Options &options_;
+  const CheckOptions &checks_;
+  Format format_;
   bool colour_, has_items_ = false;
-  std::size_t errors_ = 0, warnings_ = 0, files_ = 0;
+  std::size_t found_[3] = {}, files_ = 0;
 };
 
 // Whether the diagnostics are coloured: --color=always or never, or by default (auto) on a
@@ -398,6 +372,53 @@ private:
   std::unique_ptr<Configuration, ConfigurationDeleter> config_;
 };
 
+// Every config-id a machine may select, and the line of its header.
+struct Headers final : SectionWalker
+{
+  std::vector<std::pair<std::string_view, std::size_t>> config_ids;
+  Configuration *section_header (std::size_t number, std::string_view, std::string_view config_id,
+                                 std::size_t selected_line) override
+  {
+    if (!config_id.empty () && selected_line == number)
+      config_ids.emplace_back (config_id, number);
+    return nullptr;
+  }
+};
+
+// Tells which header of text is nearest to config_id in spelling, case aside.
+void suggest_header (std::string_view text, const std::string &config_id, const HostFacts &host)
+{
+  Headers headers;
+  walk_sections (text, host, headers);
+  const auto folded = [] (std::string_view id) {
+    g_autofree char *lower = g_ascii_strdown (id.data (), gssize (id.size ()));
+    return std::string (lower);
+  };
+  const auto wanted = folded (config_id);
+  std::size_t best = std::string_view::npos, line = 0;
+  std::string_view nearest;
+  for (const auto &[id, number] : headers.config_ids)
+    if (const auto distance = edit_distance (wanted, folded (id)); distance < best)
+      best = distance, nearest = id, line = number;
+  if (line != 0)
+    fprintf (stderr, "kiv-config-lint: the nearest header is %s, at line %zu\n",
+             terminal_text (nearest).c_str (), line);
+}
+
+// Writes the dump or a header line: byte for byte into a pipe or a file, as the driver writes
+// it; on a terminal with everything it would obey escaped, line by line.
+void write_shown (std::string_view text, bool to_terminal)
+{
+  if (!to_terminal)
+    {
+      fwrite (text.data (), 1, text.size (), stdout);
+      return;
+    }
+  Lines lines (text);
+  for (std::string_view line; lines.next (line);)
+    printf ("%s\n", terminal_text (line).c_str ());
+}
+
 // Remembers the header line the section walk selects.
 struct Selection final : ParseObserver
 {
@@ -418,6 +439,7 @@ int preview (const char *name, std::string_view text, const Options &options)
   if (options.kernel != nullptr)
     host.kernel_release = options.kernel;
 
+  const bool to_terminal = isatty (STDOUT_FILENO);
   g_autoptr (JsonBuilder) builder = json_builder_new ();
   json_builder_begin_array (builder);
   const auto show
@@ -425,11 +447,21 @@ int preview (const char *name, std::string_view text, const Options &options)
           if (!options.json)
             {
               if (options.all)
+                write_shown (std::string (header) + "\n", to_terminal);
+              if (!to_terminal)
                 {
-                  fwrite (header.data (), 1, header.size (), stdout);
-                  fputc ('\n', stdout);
+                  dump_configuration (stdout, config);
+                  return;
                 }
-              dump_configuration (stdout, config);
+              char *data = nullptr;
+              std::size_t size = 0;
+              if (FILE *memory = open_memstream (&data, &size))
+                {
+                  dump_configuration (memory, config);
+                  fclose (memory);
+                  write_shown ({ data, size }, true);
+                }
+              free (data);
               return;
             }
           json_builder_begin_object (builder);
@@ -468,7 +500,9 @@ int preview (const char *name, std::string_view text, const Options &options)
           fprintf (stderr,
                    "kiv-config-lint: warning: no section header of %s begins with %s, so a "
                    "machine with that config-id gets nothing from it\n",
-                   strcmp (name, "-") == 0 ? "<stdin>" : name, config_id.c_str ());
+                   terminal_text (strcmp (name, "-") == 0 ? "<stdin>" : name).c_str (),
+                   terminal_text (config_id).c_str ());
+          suggest_header (text, config_id, host);
           status = status_errors;
         }
     }
@@ -477,6 +511,69 @@ int preview (const char *name, std::string_view text, const Options &options)
   if (options.json)
     print_json (builder);
   return status;
+}
+
+void list_checks ()
+{
+  for (const auto &check : checks)
+    printf ("%-22.*s %-8s%s%.*s\n", int (check.name.size ()), check.name.data (),
+            severity_name (check.severity), check.is_on_by_default ? "" : "(off by default) ",
+            int (check.summary.size ()), check.summary.data ());
+}
+
+// The names --disable or --enable give, each option a name or several separated by commas;
+// an empty string, or why one names no check.
+std::string read_check_names (const char *option, char **values, std::vector<std::string> &out)
+{
+  for (char **value = values; value != nullptr && *value != nullptr; value++)
+    {
+      g_auto (GStrv) names = g_strsplit (*value, ",", -1);
+      for (char **name = names; *name != nullptr; name++)
+        {
+          if (**name == '\0')
+            continue;
+          if (find_check (*name) != nullptr)
+            {
+              out.emplace_back (*name);
+              continue;
+            }
+          std::string nearest;
+          std::size_t best = 3;
+          for (const auto &check : checks)
+            if (const auto distance = edit_distance (*name, check.name); distance < best)
+              best = distance, nearest = check.name;
+          return std::string (option) + " " + *name + " names no check"
+                 + (nearest.empty () ? "; --list-checks lists them"
+                                     : "; did you mean " + nearest + "?");
+        }
+    }
+  return {};
+}
+
+// Everything that decides what is checked and reported, from the options; an empty string, or
+// why they cannot be used.
+std::string read_check_options (const Options &options, CheckOptions &out)
+{
+  if (options.severity != nullptr)
+    {
+      const std::string_view least = options.severity;
+      if (least == "error")
+        out.least = Severity::error;
+      else if (least == "warning")
+        out.least = Severity::warning;
+      else if (least != "info")
+        return std::string ("--severity ") + options.severity + ": give error, warning or info";
+    }
+  if (auto reason = read_check_names ("--disable", options.disable, out.disabled); !reason.empty ())
+    return reason;
+  return read_check_names ("--enable", options.enable, out.enabled);
+}
+
+std::string today ()
+{
+  g_autoptr (GDateTime) now = g_date_time_new_now_local ();
+  g_autofree char *text = g_date_time_format (now, "%Y-%m-%d");
+  return text;
 }
 
 } // namespace
@@ -497,6 +594,19 @@ int main (int argc, char **argv)
       "The machine's architecture as uname names it, such as i686", "MACHINE" },
     { "json", 0, 0, G_OPTION_ARG_NONE, &options.json, "Write the diagnostics or lists as JSON",
       nullptr },
+    { "format", 'f', 0, G_OPTION_ARG_STRING, &options.format,
+      "Write the diagnostics as gcc (one line each), tty (with the source line; the default on a "
+      "terminal), json or sarif",
+      "FORMAT" },
+    { "disable", 0, 0, G_OPTION_ARG_STRING_ARRAY, &options.disable,
+      "Do not run the checks named (as in a directive); may be repeated", "NAME[,NAME...]" },
+    { "enable", 0, 0, G_OPTION_ARG_STRING_ARRAY, &options.enable,
+      "Run the checks named, also those off by default; may be repeated", "NAME[,NAME...]" },
+    { "severity", 'S', 0, G_OPTION_ARG_STRING, &options.severity,
+      "Report only diagnostics of this severity or worse: error, warning or info (the default)",
+      "SEVERITY" },
+    { "list-checks", 0, 0, G_OPTION_ARG_NONE, &options.list_checks,
+      "List every check with its severity and what it finds, and exit", nullptr },
     { "strict", 0, 0, G_OPTION_ARG_NONE, &options.strict, "Fail on warnings too", nullptr },
     { "quiet", 'q', 0, G_OPTION_ARG_NONE, &options.quiet,
       "Write no summary of the diagnostics on standard error", nullptr },
@@ -518,6 +628,11 @@ int main (int argc, char **argv)
       printf ("kiv-config-lint %s\n", KIV_VERSION);
       return status_clean;
     }
+  if (options.list_checks)
+    {
+      list_checks ();
+      return status_clean;
+    }
   if (argc < 2)
     return fail ("no FILE given");
   if (const char *reason = conflict (options))
@@ -526,6 +641,17 @@ int main (int argc, char **argv)
   const bool colour = wants_colour (options.color, &is_known_when);
   if (!is_known_when)
     return fail (std::string ("--color ") + options.color + ": give auto, always or never");
+  // Scripts read the one-line form, so that is what a pipe or a file gets unless asked.
+  Format format = isatty (STDOUT_FILENO) ? Format::tty : Format::gcc;
+  if (options.format != nullptr && !format_named (options.format, &format))
+    return fail (std::string ("--format ") + options.format + ": give gcc, tty, json or sarif");
+  if (options.json && options.format != nullptr && format != Format::json)
+    return fail ("--json is --format=json: give one of them");
+  if (options.json)
+    format = Format::json;
+  CheckOptions check_options;
+  if (const auto reason = read_check_options (options, check_options); !reason.empty ())
+    return fail (reason);
 
   // The back end logs what it skips; the diagnostics say it better, and a preview shows only the
   // lists. Critical messages still show: they mean a fault in this program.
@@ -549,7 +675,11 @@ int main (int argc, char **argv)
       return preview (argv[1], configuration_text (bytes.view ()), options);
     }
 
-  Printer printer (options, colour);
+  // Read at every run, so that a release is known as soon as the system's data knows it.
+  const ReleaseData releases = read_release_data ();
+  check_options.releases = &releases;
+  check_options.today = today ();
+  Printer printer (options, check_options, format, colour && format <= Format::tty);
   int status = status_clean;
   for (int i = 1; i < argc; i++)
     {

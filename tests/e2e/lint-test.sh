@@ -214,6 +214,70 @@ expect_lint "--kernel that is no release: status 2" 2 "" --preview --kernel foo 
 expect_lint "--arch that the back end does not know: status 2" 2 "" --preview --arch amd64x "$machines"
 check "... and the message names the nearest" grep -q "nearest it knows: amd64$" "$e2e_scratch/stderr"
 
+# Real releases, from the system's distro-info-data: a codename in the wrong case, or with a blank
+# inside the brackets, reaches no machine.
+releases=$e2e_scratch/releases.cfg
+printf '[Ubuntu Noble]\ni a\n\n[Debian bookworm ]\ni b\n' > "$releases"
+expect_lint "headers no lsb_release prints: warnings naming the codename it does" 0 \
+  "$releases:1:9: warning: Ubuntu has no release 'Noble'; did you mean 'noble' (24.04 LTS)? [unknown-release]
+$releases:4:9: warning: Debian has no release 'bookworm '; did you mean 'bookworm' (12)? [unknown-release]
+" "$releases"
+expect_lint "--disable and --severity choose by the same names" 0 "" \
+  --disable=unknown-release --severity=error "$releases" "$warnings"
+expect_lint "--disable with a name no check has: status 2" 2 "" --disable=unknown-releases "$releases"
+check "... and the message names the nearest" grep -q "did you mean unknown-release?$" "$e2e_scratch/stderr"
+printf '[Debian bullseye]\ni a\n' > "$e2e_scratch/ended.cfg"
+expect_lint "a release whose support ended: nothing unless asked for" 0 "" "$e2e_scratch/ended.cfg"
+check "... and with --enable=ended-support, an info finding with the date" \
+  grep -q "^$e2e_scratch/ended.cfg:1:9: info: support for Debian bullseye (11) ended on 2024-08-14" \
+  <("$KIV_LINT" --enable=ended-support "$e2e_scratch/ended.cfg")
+expect_lint "--severity that is none: status 2" 2 "" --severity=style "$releases"
+manual_page=$(dirname "$KIV_LINT")/kiv-config-lint.1
+every_check_in_manual ()
+{
+  local name
+  for name in $("$KIV_LINT" --list-checks | cut -d ' ' -f 1); do
+    # roff writes each hyphen of a name as \-
+    grep -qF ".BR ${name//-/\\-} " "$manual_page" || { echo "not in the manual: $name"; return 1; }
+  done
+}
+check "--list-checks: every check, each in the manual page" every_check_in_manual
+
+sarif_log ()
+{
+  # status 1: machines holds an error
+  { "$KIV_LINT" --format=sarif "$machines" "$warnings" || true; } | python3 -c '
+import json, sys
+log = json.load(sys.stdin)
+rules = {rule["id"] for rule in log["runs"][0]["tool"]["driver"]["rules"]}
+results = log["runs"][0]["results"]
+assert log["version"] == "2.1.0" and len(results) == 4, results
+assert all(r["ruleId"] in rules and r["message"]["text"] for r in results)'
+}
+check "--format=sarif: one run, a result for each diagnostic of every file" sarif_log
+
+# On a terminal: the source line and a caret, and nothing the file holds that the terminal
+# would obey; into a pipe, the preview is the dump byte for byte.
+hostile=$e2e_scratch/hostile.cfg
+printf '[A]\ne \033]0;owned\a \302\233 \342\200\256 text\nx \033[2J\n' > "$hostile"
+check "a terminal: the tty form, with the source line and a caret" \
+  cmp -s <(NO_COLOR=1 on_terminal "$KIV_LINT" -q "$warnings" | tr -d '\r') \
+  <(printf '%s\n' "$warnings:2:5: warning: architecture suffix \"armhf\" names no known architecture, so the line is kept on every machine [unknown-architecture]" \
+    '    2 | i a:armhf' '      |     ^' \
+    "$warnings:4:1: warning: section [B] has no instruction [empty-section]" '    4 | [B]' '      | ^')
+no_raw_controls () { ! LC_ALL=C grep -q $'\033\\|\302\233\\|\342\200\256' <("$@"); }
+check "a terminal: no control from the file in the diagnostics" \
+  no_raw_controls env NO_COLOR=1 script -qec "$(printf '%q ' "$KIV_LINT" -q "$hostile")" /dev/null
+check "a terminal: none in the preview either" \
+  no_raw_controls script -qec "$(printf '%q ' "$KIV_LINT" --preview --config-id A "$hostile")" /dev/null
+check "a pipe: the preview keeps every byte" \
+  grep -qF $'errors: [\033]0;owned\a \302\233 \342\200\256 text]' <("$KIV_LINT" --preview --config-id A "$hostile")
+expect_lint "--config-id that no header has, but nearly: status 1" 1 \
+  "$("$KIV_LINT" --preview --config-id '[Debian bookworm]' /dev/null 2> /dev/null)$NL" \
+  --preview --config-id '[ubuntu jamy]' "$machines"
+check "... and the nearest header is named" \
+  grep -qx "kiv-config-lint: the nearest header is \[Ubuntu jammy\], at line 12" "$e2e_scratch/stderr"
+
 expect_lint "no FILE: status 2" 2 ""
 expect_lint "--all without --preview: status 2" 2 "" --all "$machines"
 expect_lint "a file that cannot be read: status 2" 2 "" "$e2e_scratch/missing.cfg"

@@ -4,6 +4,7 @@
 
 #include "check.h"
 #include "kiv-test.h"
+#include "releases.h"
 
 namespace
 {
@@ -21,13 +22,49 @@ Diagnostic warning (std::size_t line, std::size_t column, std::string_view name,
   return { line, column, Severity::warning, name, std::move (message) };
 }
 
+Diagnostic info (std::size_t line, std::size_t column, std::string_view name, std::string message)
+{
+  return { line, column, Severity::info, name, std::move (message) };
+}
+
+// A few rows of distro-info-data's tables as the package writes them, CRLF and all.
+ReleaseData test_releases ()
+{
+  ReleaseData data;
+  data.distributions.push_back ({ "Debian", {} });
+  EXPECT_TRUE (parse_release_table (
+      "version,codename,series,created,release,eol,eol-lts,eol-elts\r\n"
+      "11,Bullseye,bullseye,2019-07-06,2021-08-14,2024-08-14,2026-08-31,2031-06-30\r\n"
+      "12,Bookworm,bookworm,2021-08-14,2023-06-10,2026-07-11,2028-06-30,2033-06-30\r\n"
+      "13,Trixie,trixie,2023-06-10,2025-08-09,2028-08-09,2030-06-30,2035-06-30\r\n"
+      ",Sid,sid,1993-08-16\r\n",
+      data.distributions.back ()));
+  data.distributions.push_back ({ "Ubuntu", {} });
+  EXPECT_TRUE (parse_release_table (
+      "version,codename,series,created,release,eol,eol-server,eol-esm\n"
+      "20.04 LTS,Focal Fossa,focal,2019-10-17,2020-04-23,2025-05-29,2025-05-29,2030-04-23\n"
+      "22.04 LTS,Jammy Jellyfish,jammy,2021-10-14,2022-04-21,2027-06-01,2027-06-01,2032-04-21\n"
+      "24.04 LTS,Noble Numbat,noble,2023-10-12,2024-04-25,2029-05-31,2029-05-31,2034-04-25\n",
+      data.distributions.back ()));
+  return data;
+}
+
+// What the tables below check with: the releases above, a fixed day, every check.
+const CheckOptions &test_options ()
+{
+  static const ReleaseData releases = test_releases ();
+  static const CheckOptions options{
+    &releases, "2026-01-01", { "ended-support" }, {}, Severity::info
+  };
+  return options;
+}
+
 } // namespace
 
 void PrintTo (const Diagnostic &diagnostic, std::ostream *out)
 {
-  *out << diagnostic.line << ":" << diagnostic.column
-       << (diagnostic.severity == Severity::error ? ": error: " : ": warning: ")
-       << diagnostic.message << " [" << diagnostic.name << "]";
+  *out << diagnostic.line << ":" << diagnostic.column << ": " << severity_name (diagnostic.severity)
+       << ": " << diagnostic.message << " [" << diagnostic.name << "]";
 }
 
 // Each file holds one trap, and the diagnostics name its line and column and say what the back
@@ -110,9 +147,68 @@ TEST (CheckConfiguration, FindsEachTrapAtItsLine)
       { error (3, 1, "indented-header",
                "a header must start in column 1; the line is skipped and section [A] goes on "
                "past it") } },
-    { "[A]\ni a\n\n [B]\ni b\n",
-      { error (4, 1, "indented-header", "a header must start in column 1; the line is never read"),
-        warning (5, 1, unread, "line is never read: section [A] ended at the empty line 3") } },
+    // One diagnostic for the header, none for the lines it was meant to head.
+    { "[A]\ni a\n\n [B]\ni b\ni c\n\ni d\n",
+      { error (4, 1, "indented-header",
+               "a header must start in column 1; neither it nor the lines after it up to an "
+               "empty line are read"),
+        warning (8, 1, unread,
+                 "line is never read: no section header comes after the empty line 7") } },
+    // A keyword written out selects by its first letter.
+    { "[A]\nkey https://a.example/key.gpg\n",
+      { error (2, 1, "key-as-range", "this is a kernel range line (`k`); keys are `g` lines") } },
+    { "[A]\nk  https://a.example/2024.1 5 i x\n",
+      { error (2, 4, "key-as-range",
+               "a kernel range line (`k`) whose value is a URL; did you mean `g`?") } },
+    { "[A]\nInstall a\niNSTALL b\nINSTALL c\ninstall d\n",
+      { info (2, 1, "keyword-case",
+              "'Install' selects the INSTALL list (`I`), not the install list"),
+        info (3, 1, "keyword-case",
+              "'iNSTALL' selects the install list (`i`), not the INSTALL list") } },
+    { "[A]\ni a\nDocs b\nKeys c\n",
+      { error (3, 1, unknown,
+               "unrecognised instruction 'D'; the line is skipped (instruction letters are "
+               "case-sensitive: did you mean 'd'?)"),
+        error (4, 1, unknown,
+               "unrecognised instruction 'K'; the line is skipped (keys are `g` lines)") } },
+    // Headers that no machine's config-id matches, though they name a real release.
+    { "[Ubuntu Noble]\ni a\n",
+      { warning (1, 9, "unknown-release",
+                 "Ubuntu has no release 'Noble'; did you mean 'noble' (24.04 LTS)?") } },
+    { "[Ubuntu noble ] # trailing blank\ni a\n",
+      { warning (1, 9, "unknown-release",
+                 "Ubuntu has no release 'noble '; did you mean 'noble' (24.04 LTS)?") } },
+    { "[Debian BOOK-WORM]\ni a\n\n[Debian 12]\ni a\n\n[Ubuntu Jammy Jellyfish]\ni a\n",
+      { warning (1, 9, "unknown-release",
+                 "Debian has no release 'BOOK-WORM'; did you mean 'bookworm' (12)?"),
+        warning (4, 9, "unknown-release",
+                 "Debian has no release '12'; did you mean 'bookworm' (12)?"),
+        warning (7, 9, "unknown-release",
+                 "Ubuntu has no release 'Jammy Jellyfish'; did you mean 'jammy' (22.04 LTS)?") } },
+    { "[Ubuntu nbole]\ni a\n\n[Ubuntu zz]\ni a\n",
+      { warning (1, 9, "unknown-release",
+                 "Ubuntu has no release 'nbole'; did you mean 'noble' (24.04 LTS)?"),
+        warning (4, 9, "unknown-release",
+                 "Ubuntu has no release 'zz' that distro-info-data knows; the newest it knows is "
+                 "'noble' (24.04 LTS)") } },
+    { "[ubuntu noble]\ni a\n\n[Debian\tsid]\ni a\n",
+      { warning (1, 1, "unknown-release",
+                 "no machine has the config-id [ubuntu noble]; did you mean [Ubuntu noble] "
+                 "(24.04 LTS)?"),
+        warning (4, 1, "unknown-release",
+                 "no machine has the config-id [Debian\\tsid]; did you mean [Debian sid]?") } },
+    // Fedora's codename is its number in words, as its release file writes it.
+    { "[Fedora FortyOne]\ni a\n\n[Fedora 40]\ni a\n\n[fedora Rawhide]\ni a\n",
+      { warning (1, 9, "unknown-release",
+                 "Fedora has no release 'FortyOne'; did you mean 'Forty One' (41)?"),
+        warning (4, 9, "unknown-release", "Fedora has no release '40'; did you mean 'Forty' (40)?"),
+        warning (
+            7, 1, "unknown-release",
+            "no machine has the config-id [fedora Rawhide]; did you mean [Fedora Rawhide]?") } },
+    { "[Debian bullseye]\ni a\n",
+      { info (1, 9, "ended-support",
+              "support for Debian bullseye (11) ended on 2024-08-14; still to come: eol-lts "
+              "2026-08-31, eol-elts 2031-06-30") } },
     { "[A]\ni a\n\n# a comment is fine\ni b\n\n[B]\ni c\n",
       { warning (5, 1, unread, "line is never read: section [A] ended at the empty line 3") } },
     { "i a\n[A]\ni b\n",
@@ -172,7 +268,11 @@ TEST (CheckConfiguration, FindsEachTrapAtItsLine)
     {
       g_autofree char *file = g_strescape (c.file.c_str (), nullptr);
       SCOPED_TRACE (file);
-      EXPECT_EQ (check_configuration (c.file), c.want);
+      const auto got = check_configuration (c.file, test_options ());
+      EXPECT_EQ (got, c.want);
+      // A check has one severity, the one --list-checks, --severity and SARIF's rules give it.
+      for (const auto &diagnostic : got)
+        EXPECT_EQ (diagnostic.severity, find_check (diagnostic.name)->severity) << diagnostic.name;
     }
 }
 
@@ -181,10 +281,15 @@ TEST (CheckConfiguration, FindsEachTrapAtItsLine)
 TEST (CheckConfiguration, HonoursDirectives)
 {
   const std::string directive = "# kiv-config-lint: disable=";
+  const auto choosing = [] (std::vector<std::string> enabled, std::vector<std::string> disabled,
+                            Severity least) {
+    return CheckOptions{ nullptr, "2026-01-01", std::move (enabled), std::move (disabled), least };
+  };
   const struct
   {
     std::string file;
     std::vector<std::size_t> lines_reported;
+    CheckOptions options = {};
   } cases[] = {
     { "[A]\ni a\n" + directive + "unknown-instruction\nx\ny\n", { 5 } },
     // Only the named check.
@@ -198,13 +303,28 @@ TEST (CheckConfiguration, HonoursDirectives)
     // Before the first header it holds for the lines before it too; later, only for the next.
     { "i a\n" + directive + "unread-line\n[A]\ni b\n\ni c\n", {} },
     { "[A]\ni a\n\n" + directive + "unread-line\ni b\ni c\n", { 6 } },
+    // The command line chooses by the same names, and by severity.
+    { "[A]\ni a\nx\n\ni b\n", { 5 }, choosing ({}, { "unknown-instruction" }, Severity::info) },
+    { "[A]\ni a\nx\nInstall b\n\ni b\n", { 3 }, choosing ({}, {}, Severity::error) },
+    { "[A]\ni a\nx\nInstall b\n\ni b\n", { 3, 6 }, choosing ({}, {}, Severity::warning) },
+    // A check that is off runs when asked for, unless it is also silenced.
+    { "[Debian 12]\ni a\n", {}, choosing ({ "ended-support" }, {}, Severity::info) },
+    { "[Debian bullseye]\ni a\n", { 1 }, test_options () },
+    { "[Debian bullseye]\ni a\n", {}, choosing ({}, {}, Severity::info) },
+    { "[Debian bullseye]\ni a\n",
+      {},
+      CheckOptions{ test_options ().releases,
+                    "2026-01-01",
+                    { "ended-support" },
+                    { "ended-support" },
+                    Severity::info } },
   };
   for (const auto &c : cases)
     {
       g_autofree char *file = g_strescape (c.file.c_str (), nullptr);
       SCOPED_TRACE (file);
       std::vector<std::size_t> lines;
-      for (const auto &diagnostic : check_configuration (c.file))
+      for (const auto &diagnostic : check_configuration (c.file, c.options))
         lines.push_back (diagnostic.line);
       EXPECT_EQ (lines, c.lines_reported);
     }
@@ -254,12 +374,14 @@ TEST (CheckConfiguration, PassesWellFormedFiles)
                            "i tools\n"
                            "[Ubuntu noble]\n"
                            "i tools\n";
-  EXPECT_EQ (check_configuration (file), std::vector<Diagnostic>{});
+  EXPECT_EQ (check_configuration (file, test_options ()), std::vector<Diagnostic>{});
 
   g_autofree char *sample = nullptr;
   gsize length = 0;
   ASSERT_TRUE (g_file_get_contents (KIV_SAMPLE_CONFIG, &sample, &length, nullptr));
-  EXPECT_EQ (check_configuration ({ sample, length }), std::vector<Diagnostic>{});
+  CheckOptions sample_options = test_options ();
+  sample_options.enabled.clear (); // bullseye's and focal's support has ended
+  EXPECT_EQ (check_configuration ({ sample, length }, sample_options), std::vector<Diagnostic>{});
 }
 
 // Diagnostics come in file order, across sections and the lines between them.
