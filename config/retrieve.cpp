@@ -95,6 +95,10 @@ Configuration *retrieve (GCancellable *cancellable, ProgressFunc progress, gpoin
   if (bytes == nullptr)
     {
       report_failure_to_progress (progress, user_data, KIV_CONFIG_URL, failure);
+      // A caller that gets the error may show it alone, in its dialog say: it names what could
+      // not be had. The warning of the other callers names the URL itself.
+      if (quiet)
+        g_prefix_error (&failure, "%s: ", KIV_CONFIG_URL);
       g_propagate_error (error, g_steal_pointer (&failure));
       return nullptr;
     }

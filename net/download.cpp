@@ -119,7 +119,11 @@ void download_in_thread (GTask *task, gpointer, gpointer data, GCancellable *can
       && staged->commit (&error))
     g_task_return_boolean (task, TRUE);
   else
-    g_task_return_error (task, error);
+    {
+      // The caller may show the error alone, in its dialog say: it names what could not be had.
+      g_prefix_error (&error, "%s: ", job->url != nullptr ? job->url : "(null)");
+      g_task_return_error (task, error);
+    }
 }
 } // namespace
 

@@ -155,3 +155,35 @@ TEST (HttpDownloadFileAsync, CancelsAtEveryStage)
   EXPECT_GT (names.queries (), 0);
   EXPECT_GT (no_handshake.connections (), 0);
 }
+
+// An installer may show the asynchronous call's error alone, so it names the URL before the
+// reason the blocking call gives; the domain and the code are the blocking call's.
+TEST (HttpDownloadFileAsync, NamesTheUrlBeforeTheReason)
+{
+  ConfigServer missing ("not-found", "");
+  ConfigServer served ("normal", "body");
+  Scratch scratch;
+  const struct
+  {
+    const char *failure;
+    std::string url, path;
+  } cases[] = {
+    { "a 404 answer", missing.url (), scratch.path ("target") },
+    { "a host name that cannot be resolved", "http://kiv-async-test.example/file",
+      scratch.path ("target") },
+    { "a folder that does not exist", served.url (), scratch.path ("no/such/folder") },
+  };
+  for (const auto &c : cases)
+    {
+      SCOPED_TRACE (c.failure);
+      g_autoptr (GError) blocking = nullptr;
+      ASSERT_FALSE (
+          http_download_file (c.url.c_str (), c.path.c_str (), nullptr, nullptr, &blocking));
+      AsyncRun run;
+      run.download (c.url, c.path);
+      ASSERT_FALSE (run.ok);
+      EXPECT_EQ (run.error->domain, blocking->domain);
+      EXPECT_EQ (run.error->code, blocking->code);
+      EXPECT_EQ (std::string (run.error->message), c.url + ": " + blocking->message);
+    }
+}
