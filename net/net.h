@@ -22,7 +22,7 @@ typedef void (*ProgressFunc) (const char *message, gpointer user_data);
 /**
  * KivHttpError:
  * @KIV_HTTP_ERROR_CANCELLED: the HTTP library gave up on the exchange (a call that you cancel
- *   ends with %G_IO_ERROR_CANCELLED instead)
+ *   ends with `G_IO_ERROR_CANCELLED` ([error@Gio.IOErrorEnum]) instead)
  * @KIV_HTTP_ERROR_CANT_RESOLVE: the host name cannot be resolved
  * @KIV_HTTP_ERROR_CANT_RESOLVE_PROXY: the proxy's host name cannot be resolved
  * @KIV_HTTP_ERROR_CANT_CONNECT: no connection could be made to the host
@@ -38,7 +38,7 @@ typedef void (*ProgressFunc) (const char *message, gpointer user_data);
  *   body than its Content-Length announced on a connection that ends with the answer
  * @KIV_HTTP_ERROR_TOO_MANY_REDIRECTS: the redirects went on too long
  *
- * The codes of the %KIV_HTTP_ERROR domain below 100, which say why there is no answer to take.
+ * The codes of the `KIV_HTTP_ERROR` domain below 100, which say why there is no answer to take.
  * They are libsoup 2.4's transport statuses of the same meaning, whichever libsoup the library is
  * built with. Every code of 100 or more is the HTTP status of the answer that was refused:
  *
@@ -48,6 +48,11 @@ typedef void (*ProgressFunc) (const char *message, gpointer user_data);
  *   which is never followed, with the refused URL in the message;
  * - 206 for a partial answer, since no range was asked for;
  * - 406 for a body in a content coding such as gzip, which is never decoded.
+ *
+ * In Python the domain is `Kiv.HttpError`, and a status is read from the error's `code`, as
+ * every [struct@GLib.Error]'s is: `e.code == 404`, or `e.matches(Kiv.HttpError.quark(), 404)`.
+ * Only the codes below 100 are members of the enumeration, so `Kiv.HttpError(e.code)` raises
+ * `ValueError` for an HTTP status: compare the number.
  */
 typedef enum
 {
@@ -66,16 +71,16 @@ typedef enum
  * KIV_HTTP_ERROR:
  *
  * The error domain of a download whose request failed or whose answer was refused; its quark is
- * "HTTP", and its codes are those of #KivHttpError or HTTP statuses.
+ * "HTTP", and its codes are those of [error@Kiv.HttpError] or HTTP statuses.
  */
 #define KIV_HTTP_ERROR (kiv_http_error_quark ())
 
 /**
  * kiv_http_error_quark:
  *
- * The quark of the %KIV_HTTP_ERROR domain, for bindings that cannot use the macro: the domain of
- * a download whose request failed or whose answer was refused. #KivHttpError says what its codes
- * mean.
+ * The quark of the `KIV_HTTP_ERROR` domain, for bindings that cannot use the macro: the domain of
+ * a download whose request failed or whose answer was refused. [error@Kiv.HttpError] says what its
+ * codes mean.
  *
  * Returns: the quark of "HTTP"
  */
@@ -84,7 +89,7 @@ KIV_PUBLIC GQuark kiv_http_error_quark (void);
 /**
  * KIV_TYPE_HTTP_ERROR:
  *
- * The #GType of #KivHttpError.
+ * The [alias@GObject.Type] of [error@Kiv.HttpError].
  */
 #define KIV_TYPE_HTTP_ERROR (kiv_http_error_get_type ())
 KIV_PUBLIC GType kiv_http_error_get_type (void) G_GNUC_CONST;
@@ -112,10 +117,11 @@ KIV_PUBLIC GType kiv_http_error_get_type (void) G_GNUC_CONST;
  * @progress is told "fetching %s", "saving to %s" and, after each chunk written,
  * "fetched %lu bytes", translated through gettext.
  *
- * On failure @error holds the file system's error (in the [error@Gio.IOErrorEnum] domain,
- * %G_IO_ERROR) when @path cannot be written, and otherwise one in the %KIV_HTTP_ERROR domain,
- * whose codes #KivHttpError lists; the file at @path is then left as it was. The error is the
- * caller's to free.
+ * On failure @error holds the file system's error (in GIO's [error@Gio.IOErrorEnum] domain,
+ * `G_IO_ERROR`) when @path cannot be written, and otherwise one in the [error@Kiv.HttpError]
+ * domain (`KIV_HTTP_ERROR`), whose code is the HTTP status or a transport failure and whose
+ * message is the reason phrase (such as "Not Found"); the file at @path is then left as it was.
+ * The error is the caller's to free.
  *
  * It may be called from any thread, and from several at once.
  *
@@ -128,21 +134,27 @@ KIV_PUBLIC gboolean http_download_file (const char *url, const char *path, Progr
  * http_download_file_async:
  * @url: an absolute http or https URL
  * @path: (type filename): where to store the body
- * @cancellable: (nullable): a #GCancellable, or %NULL
+ * @cancellable: (nullable): a [class@Gio.Cancellable], or %NULL
  * @progress: (nullable) (type gpointer): told what the download is doing; %NULL from language
  *   bindings
  * @user_data: (nullable): handed to every call of @progress
  * @callback: (scope async) (closure callback_data): called once the download has ended
  * @callback_data: handed to @callback
  *
- * The download of http_download_file(), without blocking the calling thread: it runs on a worker
- * thread, and @progress (with the same messages, in the same order) and then @callback are called
- * on the thread-default main context of the thread that called this, never on another thread.
- * Call http_download_file_finish() from @callback for the result.
+ * The download of [func@Kiv.http_download_file], without blocking the calling thread: it runs on
+ * a worker thread, and @progress (with the same messages, in the same order) and then @callback
+ * are called on the thread-default main context of the thread that called this, never on another
+ * thread. Call [func@Kiv.http_download_file_finish] from @callback for the result. [Using kiv
+ * from a GTK installer](gtk-installer.html) shows the pattern with the configuration.
  *
  * Cancelling @cancellable ends the download at whatever it is doing (resolving the host name,
  * connecting, the TLS handshake, waiting for the answer, reading its body) with
- * %G_IO_ERROR_CANCELLED; the file at @path is then left as it was, and nothing is left beside it.
+ * `G_IO_ERROR_CANCELLED` ([error@Gio.IOErrorEnum]); the file at @path is then left as it was, and
+ * nothing is left beside it.
+ *
+ * Its error has the domain and code that [func@Kiv.http_download_file] gives, and a message that
+ * names @url before that call's, as in "https://example.org/file: Not Found", so that it may be
+ * shown alone (in [the error dialog](error-dialog.html), say).
  *
  * @progress is called many times and has no function to free @user_data, which language
  * bindings need for such a callback: from them it is always %NULL.
@@ -154,13 +166,14 @@ KIV_PUBLIC void http_download_file_async (const char *url, const char *path,
 
 /**
  * http_download_file_finish:
- * @result: the #GAsyncResult handed to the callback of http_download_file_async()
+ * @result: the [iface@Gio.AsyncResult] handed to the callback of
+ *   [func@Kiv.http_download_file_async]
  * @error: a place for the error, or %NULL
  *
- * The result of a download started with http_download_file_async().
+ * The result of a download started with [func@Kiv.http_download_file_async].
  *
  * Returns: %TRUE once the body stands at the path, %FALSE with @error set as for
- *   http_download_file(), or %G_IO_ERROR_CANCELLED
+ *   [func@Kiv.http_download_file], or `G_IO_ERROR_CANCELLED` ([error@Gio.IOErrorEnum])
  */
 KIV_PUBLIC gboolean http_download_file_finish (GAsyncResult *result, GError **error);
 
