@@ -148,29 +148,51 @@ UniqueFd open_regular_file (const char *path, GError **error);
 // The whole of the regular file at path, read as open_regular_file opens it.
 gboolean read_regular_file (const char *path, std::string *out_contents, GError **error);
 
-// Carries the progress reports of work done on a worker thread to the thread-default main context
-// of the thread that started it, in the order they were made, each a copy of the message. The
-// task is held until the last report is delivered, so that whatever the caller tied to it lives
-// as long.
+// Carries the progress reports of work done on a worker thread for task to the main context of the
+// task (g_task_get_context), where its callback runs too. Text messages arrive in the order they
+// were made, each a copy. Reports of the bytes received coalesce: at most one waits on the
+// context, and a newer total replaces it, "fetched" text and all, so that a fast download never
+// piles reports up ahead of the window's own events. A message made after a byte report is
+// delivered after it. The task is held until the last report is delivered, so that whatever the
+// caller tied to it lives as long. Any thread may report.
 class ProgressRelay
 {
 public:
-  // The type of the public ProgressFunc, which the modules above this one declare.
+  // The types of the public ProgressFunc and KivByteProgressFunc, which the modules above this one
+  // declare.
   using Callback = void (*) (const char *message, gpointer user_data);
+  using ByteCallback = void (*) (goffset received, goffset total, gpointer user_data);
 
-  ProgressRelay (Callback progress, gpointer user_data, GTask *task);
+  ProgressRelay (GTask *task, Callback progress, gpointer user_data,
+                 ByteCallback byte_progress = nullptr, gpointer byte_progress_data = nullptr);
   ~ProgressRelay ();
   ProgressRelay (const ProgressRelay &) = delete;
   ProgressRelay &operator= (const ProgressRelay &) = delete;
 
-  // A callback for the worker, with the relay as its data; NULL when there is no progress.
-  Callback func () const { return progress_ != nullptr ? relay : nullptr; }
+  // Whether anyone is told anything: without, a worker need not report.
+  bool wanted () const { return progress_ != nullptr || byte_progress_ != nullptr; }
+
+  // A text message, delivered as it is.
+  void message (const char *text);
+  // received bytes of total (-1: unknown), with their "fetched" text; coalesced.
+  void bytes (const char *text, goffset received, goffset total);
+
+  // The two as callbacks for a worker, with the relay as their data.
+  static void relay_message (const char *text, gpointer self);
+  static void relay_bytes (const char *text, goffset received, goffset total, gpointer self);
 
 private:
-  static void relay (const char *message, gpointer self);
+  struct Report;
+  static gboolean deliver (gpointer data);
+  static void free_report (gpointer data);
+  void post (Report *report);
 
+  GTask *task_;
   Callback progress_;
   gpointer user_data_;
-  GTask *task_;
-  GMainContext *context_;
+  ByteCallback byte_progress_;
+  gpointer byte_progress_data_;
+  GMutex lock_;
+  Report *waiting_bytes_ = nullptr; // posted and not yet delivered; replaced in place
+  GMainContext *posting_context_ = nullptr;
 };

@@ -24,6 +24,10 @@ namespace
 // A detached signature is a few hundred bytes; a larger file is not one, and is never stored.
 constexpr goffset signature_max_size = 64 * 1024;
 
+// A run holds the pair's lock for two renames and at most one gpgv run. A process that holds it
+// far longer hangs; a call that cannot be cancelled (get_configuration) must not hang with it.
+constexpr gint64 lock_wait_limit = 60 * G_USEC_PER_SEC;
+
 gboolean refuse (GError **error, KivConfigError code, const std::string &reason)
 {
   g_set_error_literal (error, KIV_CONFIG_ERROR, code, reason.c_str ());
@@ -179,6 +183,7 @@ private:
 
 gboolean PairLock::acquire (std::string path, GCancellable *cancellable, GError **error)
 {
+  const gint64 deadline = g_get_monotonic_time () + lock_wait_limit;
   while (true)
     {
       UniqueFd fd (open (path.c_str (), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
@@ -192,6 +197,11 @@ gboolean PairLock::acquire (std::string path, GCancellable *cancellable, GError 
             return set_error_from_errno (error, errno, "Cannot lock " + path);
           if (g_cancellable_set_error_if_cancelled (cancellable, error))
             return FALSE;
+          if (g_get_monotonic_time () > deadline)
+            return refuse (error, KIV_CONFIG_ERROR_LOCKED,
+                           "another process has held " + path + " for "
+                               + std::to_string (lock_wait_limit / G_USEC_PER_SEC)
+                               + " seconds: the configuration cannot be put in place");
           g_usleep (5000);
         }
       struct stat held, named;
@@ -256,6 +266,8 @@ GBytes *fetch_signed_configuration (const char *url, const char *path, const cha
   g_autoptr (GError) failure = nullptr;
   DownloadControl signature_control = control;
   signature_control.max_size = signature_max_size;
+  // A progress bar follows the file: the signature's few hundred bytes are told only in words.
+  signature_control.fetched = nullptr;
   auto signature
       = download_staged (transport.get (), sig_url, sig_path, signature_control, nullptr, &failure);
   if (signature == nullptr)

@@ -5,6 +5,11 @@
 // thread, gets there first.
 #include "config.h"
 
+#include <algorithm>
+#include <span>
+#include <utility>
+#include <vector>
+
 #include <glib/gi18n.h>
 
 #include "dump-private.h"
@@ -18,11 +23,8 @@ namespace
 // without the lock (atomically) and set under it.
 Configuration *kept_record = nullptr;
 
-// Guards the setting of kept_record and the asynchronous retrieval under way, if any, with the
-// calls waiting for it.
+// Guards the setting of kept_record and the asynchronous retrieval (the_retrieval below).
 GMutex retrieval_lock;
-bool retrieving = false;
-GPtrArray *waiting = nullptr; // of GTask
 
 Configuration *kept ()
 {
@@ -68,43 +70,62 @@ void log_failure (const char *url, const GError *error)
     g_log (nullptr, G_LOG_LEVEL_WARNING, "Failed to download config file '%s'\n", url);
 }
 
-// One retrieval, start to end, on the calling thread: this machine's record, the file, and a new
-// record parsed from its bytes, which the caller keeps. quiet is for callers that show what they
-// choose: nothing is logged and the release command's own words are not shown. A failure is
-// reported to progress too.
-Configuration *retrieve (GCancellable *cancellable, ProgressFunc progress, gpointer user_data,
-                         bool quiet, GError **error)
+// Which comes first in a retrieval: the file, or this machine's record.
+enum class Order
 {
-  // This machine's record comes first, so that a cancellation while the release command runs
-  // leaves the files untouched. A machine without one still gets the section of "(null)".
+  download_first, // as get_configuration always did
+  record_first,   // so that a cancellation while the release command runs leaves the files alone
+};
+
+// This machine's record, or NULL for a machine without one (which still gets the section of
+// "(null)"); NULL with error set only once cancellable is cancelled.
+const DistroInformation *this_machine (GCancellable *cancellable, bool quiet, GError **error)
+{
   g_autoptr (GError) failure = nullptr;
   const DistroInformation *info = obtain_distro_information (cancellable, quiet, &failure);
+  if (g_error_matches (failure, G_IO_ERROR, G_IO_ERROR_CANCELLED))
+    g_propagate_error (error, g_steal_pointer (&failure));
+  return info;
+}
+
+// One retrieval, start to end, on the calling thread: the file and this machine's record in the
+// given order, and a new record parsed from the file's bytes, which the caller keeps. control
+// names the cancellable and whom to tell. quiet is for callers that show what they choose: nothing
+// is logged and the release command's own words are not shown. A failure is reported to progress
+// too. Once the file is in place, nothing is cancelled any more: a record comes back.
+Configuration *retrieve (DownloadControl control, Order order, bool quiet, GError **error)
+{
+  g_autoptr (GError) failure = nullptr;
+  const DistroInformation *info = nullptr;
   g_autoptr (GBytes) bytes = nullptr;
-  if (!g_error_matches (failure, G_IO_ERROR, G_IO_ERROR_CANCELLED))
+  if (order == Order::record_first)
+    info = this_machine (control.cancellable, quiet, &failure);
+  if (failure == nullptr)
     {
-      g_clear_error (&failure);
       g_autofree char *path = g_build_path ("/", g_get_home_dir (), ".kiv-config", nullptr);
-      DownloadControl control;
-      control.cancellable = cancellable;
       control.max_size = KIV_CONFIG_MAX_SIZE;
-      control.progress = progress;
-      control.user_data = user_data;
       // An older copy may still be at path; it is stale, so it is never read.
       bytes = fetch_configuration (KIV_CONFIG_URL, path, control, &failure);
     }
   if (bytes == nullptr)
     {
-      report_failure_to_progress (progress, user_data, KIV_CONFIG_URL, failure);
+      report_failure_to_progress (control.progress, control.user_data, KIV_CONFIG_URL, failure);
+      // A caller that gets the error may show it alone, in its dialog say: it names what could
+      // not be had. The warning of the other callers names the URL itself.
+      if (quiet)
+        g_prefix_error (&failure, "%s: ", KIV_CONFIG_URL);
       g_propagate_error (error, g_steal_pointer (&failure));
       return nullptr;
     }
+  if (order == Order::download_first)
+    info = this_machine (nullptr, quiet, nullptr);
 
   Configuration *record = new_configuration ();
   g_autofree char *config_id = config_id_for (info);
-  if (progress != nullptr)
+  if (control.progress != nullptr)
     {
       g_autofree char *message = g_strdup_printf (_ ("looking up %s configuration"), config_id);
-      progress (message, user_data);
+      control.progress (message, control.user_data);
     }
   // The file is text: a NUL byte ends it. An observer keeps the parser from logging what it
   // skips.
@@ -117,104 +138,233 @@ Configuration *retrieve (GCancellable *cancellable, ProgressFunc progress, gpoin
   return record;
 }
 
-// What an asynchronous retrieval carries to its worker thread.
-struct Job
+// What a call of get_configuration_async carries while it waits: whom to tell what the
+// retrieval does, and its handler on the caller's cancellable.
+struct Waiter
 {
   ProgressRelay relay;
-  GCancellable *cancellable;
-  gulong cancelled_handler = 0; // while it waits for another call's retrieval
+  gulong handler = 0;
+  bool cancelled = false; // the last call waiting was cancelled: the retrieval's end answers it
 };
 
-void free_job (gpointer data)
+void free_waiter (gpointer data)
 {
-  delete static_cast<Job *> (data);
+  delete static_cast<Waiter *> (data);
 }
 
-void start_retrieval (GTask *task);
-
-// Stops listening for the cancellation of a call that waited: its answer is on its way.
-void stop_waiting (GTask *task)
+Waiter *waiter_of (GTask *task)
 {
-  auto *job = static_cast<Job *> (g_task_get_task_data (task));
-  if (job->cancelled_handler != 0)
-    g_cancellable_disconnect (job->cancellable, job->cancelled_handler);
-  job->cancelled_handler = 0;
+  return static_cast<Waiter *> (g_task_get_task_data (task));
 }
 
-// Hands the outcome of the retrieval that just ended to the calls that waited for it, each held
-// by tasks. A failure of that call's own making (it was cancelled) is not theirs: the first of
-// them retrieves anew, and the others wait for it.
-void answer_waiting (GPtrArray *tasks, Configuration *record, const GError *error)
+// Answers task with record, or error when there is none, and lets it go. Its handler goes first,
+// so that a caller that resets its cancellable and cancels it again reaches nothing of it. Never
+// called with the lock held: the handler takes it, and a disconnection waits for a running one.
+void answer (GTask *task, Configuration *record, const GError *error)
 {
-  if (record == nullptr && g_error_matches (error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
-    {
-      auto *first = G_TASK (g_ptr_array_index (tasks, 0));
-      stop_waiting (first);
-      g_mutex_lock (&retrieval_lock);
-      retrieving = true;
-      if (tasks->len > 1)
-        {
-          waiting = g_ptr_array_new ();
-          for (guint i = 1; i < tasks->len; i++)
-            g_ptr_array_add (waiting, g_ptr_array_index (tasks, i));
-        }
-      g_mutex_unlock (&retrieval_lock);
-      start_retrieval (first);
-      return;
-    }
-  for (guint i = 0; i < tasks->len; i++)
-    {
-      auto *task = G_TASK (g_ptr_array_index (tasks, i));
-      stop_waiting (task);
-      if (record != nullptr)
-        g_task_return_pointer (task, record, nullptr);
-      else
-        g_task_return_error (task, g_error_copy (error));
-      g_object_unref (task);
-    }
-}
-
-void retrieve_in_thread (GTask *task, gpointer, gpointer data, GCancellable *cancellable)
-{
-  auto *job = static_cast<Job *> (data);
-  g_autoptr (GError) error = nullptr;
-  Configuration *record = retrieve (cancellable, job->relay.func (), &job->relay, true, &error);
-
-  g_mutex_lock (&retrieval_lock);
-  if (record != nullptr)
-    record = keep_locked (record);
-  retrieving = false;
-  g_autoptr (GPtrArray) tasks = std::exchange (waiting, nullptr);
-  g_mutex_unlock (&retrieval_lock);
-
+  Waiter *waiter = waiter_of (task);
+  if (waiter->handler != 0)
+    g_cancellable_disconnect (g_task_get_cancellable (task), std::exchange (waiter->handler, 0));
   if (record != nullptr)
     g_task_return_pointer (task, record, nullptr);
   else
     g_task_return_error (task, g_error_copy (error));
-  if (tasks != nullptr && tasks->len > 0)
-    answer_waiting (tasks, record, error);
-}
-
-// Runs task's retrieval on a worker thread; takes over the caller's reference.
-void start_retrieval (GTask *task)
-{
-  g_task_run_in_thread (task, retrieve_in_thread);
   g_object_unref (task);
 }
 
-// A waiting call that is cancelled ends at once; the retrieval it waited for goes on.
-void waiting_cancelled (GCancellable *cancellable, gpointer data)
+gboolean answer_cancelled (gpointer data)
 {
   auto *task = G_TASK (data);
+  g_autoptr (GError) error = nullptr;
+  if (!g_cancellable_set_error_if_cancelled (g_task_get_cancellable (task), &error))
+    g_set_error_literal (&error, G_IO_ERROR, G_IO_ERROR_CANCELLED, "Operation was cancelled");
+  answer (G_TASK (g_object_ref (task)), nullptr, error);
+  return G_SOURCE_REMOVE;
+}
+
+// The asynchronous retrieval of the process. Idle until a call asks for the configuration;
+// running while its work runs on a worker thread of its own, with the calls waiting for it; kept
+// once a record is kept, after which every call is answered at once. Every change of state and
+// of the list happens under retrieval_lock, in one piece: no call can start a second retrieval
+// beside the running one, and none can fall between two.
+//
+// The work has a cancellable of its own, cancelled only when every call waiting for it has been
+// cancelled. A call cancelled while others wait leaves at once. The last one cancels the work
+// and is answered by its end, which says what the files are: cancelled and as they were, or kept
+// when the work had already put them in place. Calls that joined meanwhile get a new work.
+class Retrieval
+{
+public:
+  enum class State
+  {
+    idle,
+    running,
+    kept,
+  };
+
+  // Answers task at once, or makes it wait for the work, started if none runs. Takes over the
+  // caller's reference.
+  void join (GTask *task);
+
+private:
+  static gpointer work (gpointer cancellable);
+  static void cancelled (GCancellable *cancellable, gpointer task);
+  static void report_message (const char *text, gpointer);
+  static void report_bytes (const char *text, goffset received, goffset total, gpointer);
+  void start_locked ();
+  void end (Configuration *record, const GError *error);
+  // The calls waiting, as a view; with the lock held.
+  std::span<GTask *const> waiting () const
+  {
+    if (waiting_ == nullptr)
+      return {};
+    return { reinterpret_cast<GTask *const *> (waiting_->pdata), waiting_->len };
+  }
+
+  // Nothing here has a destructor: a work may still run while the process exits.
+  State state_ = State::idle;
+  GCancellable *cancellable_ = nullptr; // the running work's
+  GPtrArray *waiting_ = nullptr;        // of GTask, each held until answered; made once
+};
+
+Retrieval the_retrieval;
+
+void Retrieval::join (GTask *task)
+{
+  GCancellable *cancellable = g_task_get_cancellable (task);
+  // Connected before the task can wait, so that no cancellation is missed; it acts only on a task
+  // on the list. One that came before runs it at once, and the test below answers the task.
+  if (cancellable != nullptr)
+    waiter_of (task)->handler
+        = g_cancellable_connect (cancellable, G_CALLBACK (cancelled), task, nullptr);
   g_mutex_lock (&retrieval_lock);
-  const bool was_waiting = waiting != nullptr && g_ptr_array_remove_fast (waiting, task);
+  Configuration *record = kept ();
+  const bool was_cancelled = g_cancellable_is_cancelled (cancellable);
+  if (record == nullptr && !was_cancelled)
+    {
+      if (waiting_ == nullptr)
+        waiting_ = g_ptr_array_new ();
+      g_ptr_array_add (waiting_, task);
+      if (state_ == State::idle)
+        start_locked ();
+    }
   g_mutex_unlock (&retrieval_lock);
-  if (!was_waiting)
-    return; // the retrieval ended meanwhile and answers it
-  GError *error = nullptr;
+  if (record == nullptr && !was_cancelled)
+    return;
+  g_autoptr (GError) error = nullptr;
   g_cancellable_set_error_if_cancelled (cancellable, &error);
-  g_task_return_error (task, error);
-  g_object_unref (task);
+  answer (task, record, error);
+}
+
+void Retrieval::start_locked ()
+{
+  state_ = State::running;
+  cancellable_ = g_cancellable_new ();
+  g_thread_unref (g_thread_new ("kiv-retrieval", work, g_object_ref (cancellable_)));
+}
+
+gpointer Retrieval::work (gpointer data)
+{
+  g_autoptr (GCancellable) cancellable = G_CANCELLABLE (data);
+  DownloadControl control;
+  control.cancellable = cancellable;
+  control.progress = report_message;
+  control.fetched = report_bytes;
+  g_autoptr (GError) error = nullptr;
+  Configuration *record = retrieve (control, Order::record_first, true, &error);
+  the_retrieval.end (record, error);
+  return nullptr;
+}
+
+// Everyone waiting is told, each on its own context.
+void Retrieval::report_message (const char *text, gpointer)
+{
+  g_mutex_lock (&retrieval_lock);
+  for (GTask *task : the_retrieval.waiting ())
+    waiter_of (task)->relay.message (text);
+  g_mutex_unlock (&retrieval_lock);
+}
+
+void Retrieval::report_bytes (const char *text, goffset received, goffset total, gpointer)
+{
+  g_mutex_lock (&retrieval_lock);
+  for (GTask *task : the_retrieval.waiting ())
+    waiter_of (task)->relay.bytes (text, received, total);
+  g_mutex_unlock (&retrieval_lock);
+}
+
+void Retrieval::end (Configuration *record, const GError *error)
+{
+  std::vector<GTask *> answered;
+  g_mutex_lock (&retrieval_lock);
+  g_clear_object (&cancellable_);
+  // Cancelled for the calls that asked; those that joined since did not, and get a new work.
+  const bool cancelled
+      = record == nullptr && g_error_matches (error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+  for (guint i = waiting_->len; i-- > 0;)
+    {
+      auto *task = G_TASK (g_ptr_array_index (waiting_, i));
+      if (!cancelled || waiter_of (task)->cancelled)
+        {
+          answered.push_back (task);
+          g_ptr_array_remove_index (waiting_, i);
+        }
+    }
+  std::reverse (answered.begin (), answered.end ()); // in the order they came
+  if (record != nullptr)
+    {
+      record = keep_locked (record);
+      state_ = State::kept;
+    }
+  else
+    state_ = State::idle;
+  if (waiting_->len > 0)
+    start_locked ();
+  g_mutex_unlock (&retrieval_lock);
+  for (GTask *task : answered)
+    answer (task, record, error);
+}
+
+// Runs on the thread that cancelled, possibly inside the caller's own code: the task is answered
+// from its own context, where its handler can be disconnected.
+void Retrieval::cancelled (GCancellable *, gpointer data)
+{
+  auto *task = G_TASK (data);
+  GCancellable *work = nullptr;
+  g_mutex_lock (&retrieval_lock);
+  const auto waiting = the_retrieval.waiting ();
+  const bool found = std::find (waiting.begin (), waiting.end (), task) != waiting.end ();
+  const auto others = std::count_if (waiting.begin (), waiting.end (), [&] (GTask *other) {
+    return other != task && !waiter_of (other)->cancelled;
+  });
+  if (found && !waiter_of (task)->cancelled)
+    {
+      if (others > 0)
+        g_ptr_array_remove (the_retrieval.waiting_, task);
+      else
+        {
+          waiter_of (task)->cancelled = true;
+          work = G_CANCELLABLE (g_object_ref (the_retrieval.cancellable_));
+        }
+    }
+  else
+    task = nullptr;
+  g_mutex_unlock (&retrieval_lock);
+
+  if (work != nullptr)
+    {
+      g_cancellable_cancel (work);
+      g_object_unref (work);
+    }
+  else if (task != nullptr)
+    {
+      // The list's reference goes with the source.
+      GSource *source = g_idle_source_new ();
+      g_source_set_priority (source, G_PRIORITY_DEFAULT);
+      g_source_set_callback (source, answer_cancelled, task, g_object_unref);
+      g_source_attach (source, g_task_get_context (task));
+      g_source_unref (source);
+    }
 }
 } // namespace
 
@@ -225,8 +375,11 @@ const Configuration *get_configuration (ProgressFunc progress, gpointer user_dat
       debug_configuration (record);
       return record;
     }
+  DownloadControl control;
+  control.progress = progress;
+  control.user_data = user_data;
   g_autoptr (GError) error = nullptr;
-  Configuration *record = retrieve (nullptr, progress, user_data, false, &error);
+  Configuration *record = retrieve (control, Order::download_first, false, &error);
   if (record == nullptr)
     {
       log_failure (KIV_CONFIG_URL, error);
@@ -240,61 +393,48 @@ const Configuration *get_configuration (ProgressFunc progress, gpointer user_dat
 const Configuration *get_configuration_full (GCancellable *cancellable, ProgressFunc progress,
                                              gpointer user_data, GError **error)
 {
+  g_return_val_if_fail (cancellable == nullptr || G_IS_CANCELLABLE (cancellable), nullptr);
   if (Configuration *record = kept ())
     return record;
-  Configuration *record = retrieve (cancellable, progress, user_data, true, error);
+  DownloadControl control;
+  control.cancellable = cancellable;
+  control.progress = progress;
+  control.user_data = user_data;
+  Configuration *record = retrieve (control, Order::record_first, true, error);
   return record != nullptr ? keep (record) : nullptr;
+}
+
+void get_configuration_async_with_byte_progress (GCancellable *cancellable, ProgressFunc progress,
+                                                 gpointer user_data,
+                                                 KivByteProgressFunc byte_progress,
+                                                 gpointer byte_progress_data,
+                                                 GAsyncReadyCallback callback,
+                                                 gpointer callback_data)
+{
+  g_return_if_fail (cancellable == nullptr || G_IS_CANCELLABLE (cancellable));
+  GTask *task = g_task_new (nullptr, cancellable, callback, callback_data);
+  // One tag for both forms: get_configuration_finish takes either.
+  g_task_set_source_tag (task, reinterpret_cast<gpointer> (get_configuration_async));
+  // The retrieval decides: a call whose files were put in place reports so, cancelled or not.
+  g_task_set_check_cancellable (task, FALSE);
+  g_task_set_task_data (
+      task,
+      new Waiter{ ProgressRelay (task, progress, user_data, byte_progress, byte_progress_data) },
+      free_waiter);
+  the_retrieval.join (task);
 }
 
 void get_configuration_async (GCancellable *cancellable, ProgressFunc progress, gpointer user_data,
                               GAsyncReadyCallback callback, gpointer callback_data)
 {
-  GTask *task = g_task_new (nullptr, cancellable, callback, callback_data);
-  g_task_set_source_tag (task, reinterpret_cast<gpointer> (get_configuration_async));
-  auto *job = new Job{ ProgressRelay (progress, user_data, task), cancellable };
-  g_task_set_task_data (task, job, free_job);
-  // Connected before the task can wait, so that no cancellation is missed; it acts only on a
-  // task on the waiting list.
-  const gulong handler
-      = cancellable != nullptr
-            ? g_cancellable_connect (cancellable, G_CALLBACK (waiting_cancelled), task, nullptr)
-            : 0;
-
-  g_mutex_lock (&retrieval_lock);
-  Configuration *record = kept ();
-  bool leads = false, waits = false;
-  if (record == nullptr && !retrieving)
-    leads = retrieving = true;
-  else if (record == nullptr && !g_cancellable_is_cancelled (cancellable))
-    {
-      // The list holds the reference from here on, until the retrieval answers the task.
-      if (waiting == nullptr)
-        waiting = g_ptr_array_new ();
-      g_ptr_array_add (waiting, task);
-      job->cancelled_handler = handler;
-      waits = true;
-    }
-  g_mutex_unlock (&retrieval_lock);
-
-  if (waits)
-    return;
-  if (handler != 0)
-    g_cancellable_disconnect (cancellable, handler);
-  if (leads)
-    start_retrieval (task);
-  else
-    {
-      GError *error = nullptr;
-      if (record != nullptr)
-        g_task_return_pointer (task, record, nullptr);
-      else if (g_cancellable_set_error_if_cancelled (cancellable, &error))
-        g_task_return_error (task, error);
-      g_object_unref (task);
-    }
+  get_configuration_async_with_byte_progress (cancellable, progress, user_data, nullptr, nullptr,
+                                              callback, callback_data);
 }
 
 const Configuration *get_configuration_finish (GAsyncResult *result, GError **error)
 {
-  g_return_val_if_fail (g_task_is_valid (result, nullptr), nullptr);
+  g_return_val_if_fail (
+      g_async_result_is_tagged (result, reinterpret_cast<gpointer> (get_configuration_async)),
+      nullptr);
   return static_cast<const Configuration *> (g_task_propagate_pointer (G_TASK (result), error));
 }

@@ -57,7 +57,7 @@ KIV_PUBLIC const DistroInformation *get_distro_information (void);
 
 /**
  * distro_information_get_kernel_release:
- * @info: a record from get_distro_information()
+ * @info: a record from [func@Kiv.get_distro_information]
  *
  * The running kernel's release, such as "6.1.0-18-amd64": `info->uts.release`.
  *
@@ -67,7 +67,7 @@ KIV_PUBLIC const char *distro_information_get_kernel_release (const DistroInform
 
 /**
  * distro_information_get_machine:
- * @info: a record from get_distro_information()
+ * @info: a record from [func@Kiv.get_distro_information]
  *
  * The kernel's name for the machine's architecture, such as "x86_64" or "i686":
  * `info->uts.machine`.

@@ -15,6 +15,7 @@ struct Writing
 {
   StagedFile *file;
   guint64 total;
+  goffset announced;
   const DownloadControl &control;
   GError **error;
 };
@@ -27,11 +28,15 @@ gboolean write_piece (std::string_view piece, gpointer data)
       || !writing->file->write (piece, writing->error))
     return FALSE;
   writing->total += piece.size ();
-  if (writing->control.progress != nullptr)
+  const DownloadControl &control = writing->control;
+  if (control.progress != nullptr || control.fetched != nullptr)
     {
       g_autofree char *text
           = g_strdup_printf (_ ("fetched %lu bytes"), (unsigned long) writing->total);
-      writing->control.progress (text, writing->control.user_data);
+      if (control.fetched != nullptr)
+        control.fetched (text, goffset (writing->total), writing->announced, control.user_data);
+      else
+        control.progress (text, control.user_data);
     }
   return TRUE;
 }
@@ -60,7 +65,7 @@ std::unique_ptr<StagedFile> download_staged (HttpTransport *transport, const cha
   auto staged = StagedFile::create (path, error);
   if (staged == nullptr)
     return nullptr;
-  Writing writing{ staged.get (), 0, control, error };
+  Writing writing{ staged.get (), 0, http_answer_announced_length (answer.get ()), control, error };
   if (!http_answer_visit_body (answer.get (), write_piece, &writing))
     return nullptr;
   if (out_body != nullptr)
@@ -110,25 +115,48 @@ void download_in_thread (GTask *task, gpointer, gpointer data, GCancellable *can
   HttpTransportPtr transport = http_transport_new ();
   DownloadControl control;
   control.cancellable = cancellable;
-  control.progress = job->relay.func ();
-  control.user_data = &job->relay;
+  if (job->relay.wanted ())
+    {
+      control.progress = ProgressRelay::relay_message;
+      control.fetched = ProgressRelay::relay_bytes;
+      control.user_data = &job->relay;
+    }
   GError *error = nullptr;
   auto staged = download_staged (transport.get (), job->url, job->path, control, nullptr, &error);
-  // The last moment to give up: once renamed, the new file stands.
+  // The last moment to give up: once renamed, the new file stands, and the call says so whenever
+  // the caller cancelled (the task does not check its cancellable).
   if (staged != nullptr && !g_cancellable_set_error_if_cancelled (cancellable, &error)
       && staged->commit (&error))
     g_task_return_boolean (task, TRUE);
   else
-    g_task_return_error (task, error);
+    {
+      // The caller may show the error alone, in its dialog say: it names what could not be had.
+      g_prefix_error (&error, "%s: ", job->url != nullptr ? job->url : "(null)");
+      g_task_return_error (task, error);
+    }
+}
+
+// path as it names a file now: a relative path is taken from the current directory of the moment
+// of the call, which the caller may change while the download runs.
+char *absolute_path (const char *path)
+{
+  if (g_path_is_absolute (path))
+    return g_strdup (path);
+  g_autofree char *here = g_get_current_dir ();
+  return g_build_filename (here, path, nullptr);
 }
 } // namespace
 
-void http_download_file_async (const char *url, const char *path, GCancellable *cancellable,
-                               ProgressFunc progress, gpointer user_data,
-                               GAsyncReadyCallback callback, gpointer callback_data)
+void http_download_file_async_with_byte_progress (
+    const char *url, const char *path, GCancellable *cancellable, ProgressFunc progress,
+    gpointer user_data, KivByteProgressFunc byte_progress, gpointer byte_progress_data,
+    GAsyncReadyCallback callback, gpointer callback_data)
 {
+  g_return_if_fail (cancellable == nullptr || G_IS_CANCELLABLE (cancellable));
   g_autoptr (GTask) task = g_task_new (nullptr, cancellable, callback, callback_data);
+  // One tag for both forms: http_download_file_finish takes either.
   g_task_set_source_tag (task, reinterpret_cast<gpointer> (http_download_file_async));
+  g_task_set_check_cancellable (task, FALSE);
   if (path == nullptr)
     {
       g_task_return_new_error (task, G_IO_ERROR, G_IO_ERROR_INVALID_ARGUMENT,
@@ -136,13 +164,25 @@ void http_download_file_async (const char *url, const char *path, GCancellable *
       return;
     }
   g_task_set_task_data (
-      task, new Job{ g_strdup (url), g_strdup (path), ProgressRelay (progress, user_data, task) },
+      task,
+      new Job{ g_strdup (url), absolute_path (path),
+               ProgressRelay (task, progress, user_data, byte_progress, byte_progress_data) },
       free_job);
   g_task_run_in_thread (task, download_in_thread);
 }
 
+void http_download_file_async (const char *url, const char *path, GCancellable *cancellable,
+                               ProgressFunc progress, gpointer user_data,
+                               GAsyncReadyCallback callback, gpointer callback_data)
+{
+  http_download_file_async_with_byte_progress (url, path, cancellable, progress, user_data, nullptr,
+                                               nullptr, callback, callback_data);
+}
+
 gboolean http_download_file_finish (GAsyncResult *result, GError **error)
 {
-  g_return_val_if_fail (g_task_is_valid (result, nullptr), FALSE);
+  g_return_val_if_fail (
+      g_async_result_is_tagged (result, reinterpret_cast<gpointer> (http_download_file_async)),
+      FALSE);
   return g_task_propagate_boolean (G_TASK (result), error);
 }

@@ -93,6 +93,10 @@ struct DownloadControl
   goffset max_size = -1;           // a longer body is refused; -1 sets no bound
   ProgressFunc progress = nullptr; // told what the download does, as http_download_file says
   gpointer user_data = nullptr;
+  // Where set, told of each piece written in place of progress (with user_data): its "fetched"
+  // message, the bytes written so far and the length the answer announced, or -1.
+  void (*fetched) (const char *message, goffset received, goffset total, gpointer user_data)
+      = nullptr;
 };
 
 // The HTTP library's side of a download (transport.cpp, with soup2.cpp or soup3.cpp). What it
@@ -132,6 +136,9 @@ HttpAnswerPtr http_transport_get (HttpTransport *transport, const char *url,
 // false; returns false then.
 using BodyVisitor = gboolean (*) (std::string_view piece, gpointer data);
 bool http_answer_visit_body (const HttpAnswer *answer, BodyVisitor visit, gpointer data);
+
+// The length of the body that the answer's head announced, or -1 when it announced none.
+goffset http_answer_announced_length (const HttpAnswer *answer);
 
 // The whole body, taken from the answer, which holds none afterwards.
 GBytes *http_answer_take_body (HttpAnswer *answer);

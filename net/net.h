@@ -20,9 +20,21 @@ G_BEGIN_DECLS
 typedef void (*ProgressFunc) (const char *message, gpointer user_data);
 
 /**
+ * KivByteProgressFunc:
+ * @received: the bytes of the body received and written so far
+ * @total: the length the answer announced (its Content-Length), or -1 when it announced none
+ * @user_data: (closure): the data the caller handed over with the callback
+ *
+ * Told how far a download has come, for a progress bar that shows a fraction: @received divided
+ * by @total, when @total is not -1. @received only grows, and once the body is whole it equals
+ * @total where one was announced.
+ */
+typedef void (*KivByteProgressFunc) (goffset received, goffset total, gpointer user_data);
+
+/**
  * KivHttpError:
  * @KIV_HTTP_ERROR_CANCELLED: the HTTP library gave up on the exchange (a call that you cancel
- *   ends with %G_IO_ERROR_CANCELLED instead)
+ *   ends with `G_IO_ERROR_CANCELLED` ([error@Gio.IOErrorEnum]) instead)
  * @KIV_HTTP_ERROR_CANT_RESOLVE: the host name cannot be resolved
  * @KIV_HTTP_ERROR_CANT_RESOLVE_PROXY: the proxy's host name cannot be resolved
  * @KIV_HTTP_ERROR_CANT_CONNECT: no connection could be made to the host
@@ -38,7 +50,7 @@ typedef void (*ProgressFunc) (const char *message, gpointer user_data);
  *   body than its Content-Length announced on a connection that ends with the answer
  * @KIV_HTTP_ERROR_TOO_MANY_REDIRECTS: the redirects went on too long
  *
- * The codes of the %KIV_HTTP_ERROR domain below 100, which say why there is no answer to take.
+ * The codes of the `KIV_HTTP_ERROR` domain below 100, which say why there is no answer to take.
  * They are libsoup 2.4's transport statuses of the same meaning, whichever libsoup the library is
  * built with. Every code of 100 or more is the HTTP status of the answer that was refused:
  *
@@ -48,6 +60,11 @@ typedef void (*ProgressFunc) (const char *message, gpointer user_data);
  *   which is never followed, with the refused URL in the message;
  * - 206 for a partial answer, since no range was asked for;
  * - 406 for a body in a content coding such as gzip, which is never decoded.
+ *
+ * In Python the domain is `Kiv.HttpError`, and a status is read from the error's `code`, as
+ * every [struct@GLib.Error]'s is: `e.code == 404`, or `e.matches(Kiv.HttpError.quark(), 404)`.
+ * Only the codes below 100 are members of the enumeration, so `Kiv.HttpError(e.code)` raises
+ * `ValueError` for an HTTP status: compare the number.
  */
 typedef enum
 {
@@ -66,16 +83,16 @@ typedef enum
  * KIV_HTTP_ERROR:
  *
  * The error domain of a download whose request failed or whose answer was refused; its quark is
- * "HTTP", and its codes are those of #KivHttpError or HTTP statuses.
+ * "HTTP", and its codes are those of [error@Kiv.HttpError] or HTTP statuses.
  */
 #define KIV_HTTP_ERROR (kiv_http_error_quark ())
 
 /**
  * kiv_http_error_quark:
  *
- * The quark of the %KIV_HTTP_ERROR domain, for bindings that cannot use the macro: the domain of
- * a download whose request failed or whose answer was refused. #KivHttpError says what its codes
- * mean.
+ * The quark of the `KIV_HTTP_ERROR` domain, for bindings that cannot use the macro: the domain of
+ * a download whose request failed or whose answer was refused. [error@Kiv.HttpError] says what its
+ * codes mean.
  *
  * Returns: the quark of "HTTP"
  */
@@ -84,7 +101,7 @@ KIV_PUBLIC GQuark kiv_http_error_quark (void);
 /**
  * KIV_TYPE_HTTP_ERROR:
  *
- * The #GType of #KivHttpError.
+ * The [alias@GObject.Type] of [error@Kiv.HttpError].
  */
 #define KIV_TYPE_HTTP_ERROR (kiv_http_error_get_type ())
 KIV_PUBLIC GType kiv_http_error_get_type (void) G_GNUC_CONST;
@@ -112,10 +129,11 @@ KIV_PUBLIC GType kiv_http_error_get_type (void) G_GNUC_CONST;
  * @progress is told "fetching %s", "saving to %s" and, after each chunk written,
  * "fetched %lu bytes", translated through gettext.
  *
- * On failure @error holds the file system's error (in the [error@Gio.IOErrorEnum] domain,
- * %G_IO_ERROR) when @path cannot be written, and otherwise one in the %KIV_HTTP_ERROR domain,
- * whose codes #KivHttpError lists; the file at @path is then left as it was. The error is the
- * caller's to free.
+ * On failure @error holds the file system's error (in GIO's [error@Gio.IOErrorEnum] domain,
+ * `G_IO_ERROR`) when @path cannot be written, and otherwise one in the [error@Kiv.HttpError]
+ * domain (`KIV_HTTP_ERROR`), whose code is the HTTP status or a transport failure and whose
+ * message is the reason phrase (such as "Not Found"); the file at @path is then left as it was.
+ * The error is the caller's to free.
  *
  * It may be called from any thread, and from several at once.
  *
@@ -128,24 +146,41 @@ KIV_PUBLIC gboolean http_download_file (const char *url, const char *path, Progr
  * http_download_file_async:
  * @url: an absolute http or https URL
  * @path: (type filename): where to store the body
- * @cancellable: (nullable): a #GCancellable, or %NULL
+ * @cancellable: (nullable): a [class@Gio.Cancellable], or %NULL
  * @progress: (nullable) (type gpointer): told what the download is doing; %NULL from language
  *   bindings
  * @user_data: (nullable): handed to every call of @progress
  * @callback: (scope async) (closure callback_data): called once the download has ended
  * @callback_data: handed to @callback
  *
- * The download of http_download_file(), without blocking the calling thread: it runs on a worker
- * thread, and @progress (with the same messages, in the same order) and then @callback are called
- * on the thread-default main context of the thread that called this, never on another thread.
- * Call http_download_file_finish() from @callback for the result.
+ * The download of [func@Kiv.http_download_file], without blocking the calling thread: it runs on
+ * a worker thread, and @progress (with the same messages, in the same order) and then @callback
+ * are called on the thread-default main context of the thread that called this, never on another
+ * thread. Call [func@Kiv.http_download_file_finish] from @callback for the result. [Using kiv
+ * from a GTK installer](gtk-installer.html) shows the pattern with the configuration.
  *
- * Cancelling @cancellable ends the download at whatever it is doing (resolving the host name,
- * connecting, the TLS handshake, waiting for the answer, reading its body) with
- * %G_IO_ERROR_CANCELLED; the file at @path is then left as it was, and nothing is left beside it.
+ * The result says what happened to the file. Cancelling @cancellable ends the download at
+ * whatever it is doing (resolving the host name, connecting, the TLS handshake, waiting for the
+ * answer, reading its body) with `G_IO_ERROR_CANCELLED` ([error@Gio.IOErrorEnum]), and a call
+ * that ends so has left the file at @path byte for byte as it was, with nothing beside it. A
+ * download that had already put the new file in place when the cancellation came reports
+ * success: the file is then the new one.
+ *
+ * A relative @path is taken from the current directory at the time of this call, whatever the
+ * caller does with its directory later.
+ *
+ * So that a fast download never holds up the window, its "fetched" reports coalesce: at most one
+ * waits on the main context, and a newer total replaces it. Every other message comes, in order,
+ * and the last report of the body's length comes before @callback. The blocking
+ * [func@Kiv.http_download_file] is told of every piece.
+ *
+ * Its error has the domain and code that [func@Kiv.http_download_file] gives, and a message that
+ * names @url before that call's, as in "https://example.org/file: Not Found", so that it may be
+ * shown alone (in [the error dialog](error-dialog.html), say).
  *
  * @progress is called many times and has no function to free @user_data, which language
- * bindings need for such a callback: from them it is always %NULL.
+ * bindings need for such a callback: from them it is always %NULL. They can follow the download
+ * with [func@Kiv.http_download_file_async_with_byte_progress].
  */
 KIV_PUBLIC void http_download_file_async (const char *url, const char *path,
                                           GCancellable *cancellable, ProgressFunc progress,
@@ -153,14 +188,45 @@ KIV_PUBLIC void http_download_file_async (const char *url, const char *path,
                                           gpointer callback_data);
 
 /**
+ * http_download_file_async_with_byte_progress:
+ * @url: an absolute http or https URL
+ * @path: (type filename): where to store the body
+ * @cancellable: (nullable): a [class@Gio.Cancellable], or %NULL
+ * @progress: (nullable) (type gpointer): told what the download is doing; %NULL from language
+ *   bindings
+ * @user_data: (nullable): handed to every call of @progress
+ * @byte_progress: (nullable) (scope forever) (closure byte_progress_data): told the bytes
+ *   received and the length announced, after each piece written
+ * @byte_progress_data: handed to every call of @byte_progress
+ * @callback: (scope async) (closure callback_data): called once the download has ended
+ * @callback_data: handed to @callback
+ *
+ * [func@Kiv.http_download_file_async], also telling @byte_progress how far the body has come, so
+ * that a progress bar can show a fraction. @byte_progress is called on the same main context as
+ * @progress, each time together with a "fetched" message, and its reports coalesce the same way:
+ * a bar follows the newest total without ever holding up the window. Call
+ * [func@Kiv.http_download_file_finish] from @callback for the result.
+ *
+ * Language bindings keep @byte_progress for the life of the process (it has no function to free
+ * its data): an installer passes one callback for the downloads it makes, not a new one each time.
+ */
+KIV_PUBLIC void http_download_file_async_with_byte_progress (
+    const char *url, const char *path, GCancellable *cancellable, ProgressFunc progress,
+    gpointer user_data, KivByteProgressFunc byte_progress, gpointer byte_progress_data,
+    GAsyncReadyCallback callback, gpointer callback_data);
+
+/**
  * http_download_file_finish:
- * @result: the #GAsyncResult handed to the callback of http_download_file_async()
+ * @result: the [iface@Gio.AsyncResult] handed to the callback of
+ *   [func@Kiv.http_download_file_async] or [func@Kiv.http_download_file_async_with_byte_progress]
  * @error: a place for the error, or %NULL
  *
- * The result of a download started with http_download_file_async().
+ * The result of a download started with [func@Kiv.http_download_file_async] or
+ * [func@Kiv.http_download_file_async_with_byte_progress]; any other result is refused with a
+ * critical warning.
  *
  * Returns: %TRUE once the body stands at the path, %FALSE with @error set as for
- *   http_download_file(), or %G_IO_ERROR_CANCELLED
+ *   [func@Kiv.http_download_file], or `G_IO_ERROR_CANCELLED` ([error@Gio.IOErrorEnum])
  */
 KIV_PUBLIC gboolean http_download_file_finish (GAsyncResult *result, GError **error);
 

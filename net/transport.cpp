@@ -18,6 +18,7 @@ struct HttpAnswer
 {
   GByteArray *body;
   GArray *piece_ends; // of gsize: where each piece the library handed over ends in body
+  goffset announced;  // the head's Content-Length, or -1
 };
 
 namespace
@@ -302,6 +303,7 @@ HttpAnswerPtr http_transport_get (HttpTransport *transport, const char *url,
   if (ok && has_body)
     ok = read_body (message, body, exchange, head, transport->keep_alive, answer.get (), error);
   ok = ok && check_answer (head, reason_of (message), goffset (answer->body->len), error);
+  answer->announced = content_length_of (head);
 
   g_signal_handlers_disconnect_by_data (message, &exchange);
   if (forward != 0)
@@ -322,6 +324,11 @@ bool http_answer_visit_body (const HttpAnswer *answer, BodyVisitor visit, gpoint
       start = end;
     }
   return true;
+}
+
+goffset http_answer_announced_length (const HttpAnswer *answer)
+{
+  return answer->announced;
 }
 
 GBytes *http_answer_take_body (HttpAnswer *answer)

@@ -8,7 +8,7 @@
 
 # sandbox_unshare COMMAND...: runs COMMAND in new mount, network and PID namespaces with their own
 # /proc, as root inside (a user who is not root outside is mapped to it). Where namespaces cannot
-# be made, as in many package build chroots, it fails at once: `sandbox_unshare true` tells.
+# be made, as in many package build chroots, it fails at once: sandbox_usable tells, and why.
 # The one place these namespaces are asked for: scripts/run, the end-to-end tests, the driver
 # benchmark and the download tests' launcher (tests/net/isolated-network.sh) all go through it.
 sandbox_unshare ()
@@ -18,12 +18,34 @@ sandbox_unshare ()
   unshare "${as_root[@]}" --mount --net --pid --fork --mount-proc --propagation private "$@"
 }
 
+# copy_tree FROM TO: copies what this user can read of FROM into TO, keeping modes, times and
+# links but not owners: in a user namespace only the caller's own uid is mapped, so the owners of
+# /etc (root, shadow...) cannot be given, and what only they may read (/etc/shadow,
+# /etc/ssl/private) is left out, which nothing run in the sandbox needs.
+copy_tree ()
+{
+  tar -C "$1" --ignore-failed-read --warning=no-failed-read -cf - . 2>/dev/null \
+    | tar -C "$2" --no-same-owner -xf -
+}
+
+# sandbox_usable: whether sandbox_unshare can make its namespaces here. Where it cannot, says why
+# in one line on standard output, with unshare's own words.
+sandbox_usable ()
+{
+  local why hint=
+  why=$(sandbox_unshare true 2>&1) && return 0
+  # An ordinary user needs the kernel to allow user namespaces; some distributions turn them off.
+  [ "$(id -u)" -eq 0 ] || hint=" (this needs root, or user namespaces: user.max_user_namespaces above 0, and kernel.unprivileged_userns_clone=1 or kernel.apparmor_restrict_unprivileged_userns=0 where those exist)"
+  echo "no private namespaces can be made here: ${why:-unshare failed}$hint"
+  return 1
+}
+
 # sandbox_enter: mounts the copy of /etc, brings up loopback (the only network there is), and
 # makes $SANDBOX/home the home directory.
 sandbox_enter ()
 {
   mkdir -p "$SANDBOX/etc-copy" "$SANDBOX/bin" "$SANDBOX/home"
-  cp -a /etc/. "$SANDBOX/etc-copy/"
+  copy_tree /etc "$SANDBOX/etc-copy"
   mount --bind "$SANDBOX/etc-copy" /etc
   ip link set lo up
   export HOME="$SANDBOX/home" LC_ALL=C
@@ -111,7 +133,7 @@ install_keyring ()
   dir=$(dirname "$KIV_CONFIG_KEYRING")
   if [ ! -d "$SANDBOX/keyrings" ]; then
     mkdir "$SANDBOX/keyrings"
-    cp -a "$dir/." "$SANDBOX/keyrings/"
+    copy_tree "$dir" "$SANDBOX/keyrings"
     mount --bind "$SANDBOX/keyrings" "$dir"
   fi
   cp "$1" "$KIV_CONFIG_KEYRING"

@@ -5,7 +5,8 @@
 
 Reads the API reference in headless Chromium as a reader would, served over HTTP on 127.0.0.1
 (its search loads index.json, which a browser refuses from a file: URL), and fails when:
-- typing "download" into the search box does not list http_download_file;
+- a term of SEARCHES typed into the search box does not list what it should;
+- a page of REQUIRED lacks a link it must hold, or words it must say;
 - a page, or anything a page links to or loads inside the reference, is not found;
 - a link to a type of GLib, GObject or GIO does not lead to that library's online reference;
 - a page logs an error in the console.
@@ -37,6 +38,37 @@ LIBRARY_REFERENCES = (
     "https://docs.gtk.org/gobject/",
     "https://docs.gtk.org/gio/",
 )
+# What typing each term into the search box must list.
+SEARCHES = {
+    "download": "http_download_file",
+    "display_error": "display_error: the error dialog of kiv-ui",
+}
+# Pages and the links they must hold (pages of the reference, or the online reference of GLib,
+# GObject or GIO after the page's script has resolved them), then words they must say. An
+# asynchronous call leads to its _finish, to its blocking form and to the GTK page; a failure
+# leads to its error domains; the GTK page names kiv-ui and leads to the dialog.
+GIO = "https://docs.gtk.org/gio/"
+REQUIRED = {
+    "func.get_configuration_async.html": (
+        ["func.get_configuration_finish.html", "func.get_configuration_full.html",
+         "gtk-installer.html", GIO + "class.Cancellable.html"], []),
+    "func.http_download_file_async.html": (
+        ["func.http_download_file_finish.html", "func.http_download_file.html",
+         "gtk-installer.html", "error-dialog.html"], []),
+    "func.get_configuration_full.html": (
+        ["error.HttpError.html", "error.ConfigError.html", GIO + "error.IOErrorEnum.html",
+         "const.CONFIG_URL.html", "func.get_configuration_async.html"], []),
+    "func.get_configuration_finish.html": (
+        ["func.get_configuration_async.html", "func.get_configuration_full.html",
+         GIO + "iface.AsyncResult.html"], []),
+    "func.http_download_file.html": (["error.HttpError.html", GIO + "error.IOErrorEnum.html"], []),
+    "error.HttpError.html": ([], ["e.code == 404", "ValueError"]),
+    "gtk-installer.html": (
+        ["error-dialog.html", "error.HttpError.html", "func.get_configuration_finish.html"],
+        ["kiv-ui", "libkiv-ui.so", "error.code == 404"]),
+    "error-dialog.html": (["gtk-installer.html"], ["kiv-ui", "libkiv-ui.so", "kiv/ui.h"]),
+    "overview.html": (["error-dialog.html"], []),
+}
 # Chromium would otherwise reach out for updates, field trials, safe browsing and the like; the
 # host resolver rules leave it nothing but the loopback server even if something slips through.
 CHROMIUM_ARGS = [
@@ -112,8 +144,9 @@ def search(driver, term):
 
 
 def read_every_page(driver, base):
-    """Follows every link inside the reference from its front page; returns what is wrong."""
-    problems = []
+    """Follows every link inside the reference from its front page; returns what is wrong, and
+    for each page the links it holds and its text."""
+    problems, pages = [], {}
     queue, seen = [base + "index.html"], {base + "index.html"}
     while queue:
         page = queue.pop()
@@ -123,6 +156,12 @@ def read_every_page(driver, base):
         links = driver.execute_script(
             "return Array.from(document.querySelectorAll('a[href]'),"
             " a => [a.href, a.dataset.namespace || ''])")
+        # An image that is there but does not load (a broken PNG) shows no size.
+        broken = driver.execute_script(
+            "return Array.from(document.images).filter(i => i.naturalWidth == 0).map(i => i.src)")
+        problems += [f"{page}: the image {src} does not load" for src in broken]
+        pages[page] = ({urldefrag(href).url for href, _ in links},
+                       driver.find_element(By.TAG_NAME, "body").text)
         for href, namespace in links:
             target = urldefrag(href).url
             if namespace and not target.startswith(LIBRARY_REFERENCES):
@@ -130,6 +169,23 @@ def read_every_page(driver, base):
             elif target.startswith(base) and target not in seen:
                 seen.add(target)
                 queue.append(target)
+    return problems, pages
+
+
+def check_required(pages, base):
+    """What REQUIRED asks of each page, against what read_every_page found there."""
+    problems = []
+    for name, (links, words) in REQUIRED.items():
+        if base + name not in pages:
+            problems.append(f"{name} cannot be reached from the front page")
+            continue
+        held, text = pages[base + name]
+        for link in links:
+            if (link if link.startswith("https:") else base + link) not in held:
+                problems.append(f"{name} has no link to {link}")
+        for word in words:
+            if word not in text:
+                problems.append(f"{name} does not say '{word}'")
     return problems
 
 
@@ -147,12 +203,15 @@ def main(folder):
             print(f"SKIP: Chromium cannot start: {error.msg}")
             return SKIP
         try:
-            driver.get(base + "index.html")
-            names = search(driver, "download")
-            problems = console_errors(driver, "the search")
-            if "http_download_file" not in names:
-                problems.append(f"searching 'download' finds {names}, not http_download_file")
-            problems += read_every_page(driver, base)
+            problems = []
+            for term, wanted in SEARCHES.items():
+                driver.get(base + "index.html")
+                names = search(driver, term)
+                problems += console_errors(driver, f"the search for '{term}'")
+                if wanted not in names:
+                    problems.append(f"searching '{term}' finds {names}, not {wanted}")
+            found, pages = read_every_page(driver, base)
+            problems += found + check_required(pages, base)
         finally:
             driver.quit()
     server.shutdown()

@@ -20,8 +20,8 @@ e2e_passed=0
 e2e_failed=0
 if [ -z "${SANDBOX:-}" ]; then
   # 77 tells CTest the test was skipped, not failed.
-  if ! sandbox_unshare true 2>/dev/null; then
-    echo "SKIP: no private namespaces can be made here"
+  if ! why=$(sandbox_usable); then
+    echo "SKIP: $why"
     exit 77
   fi
   e2e_scratch=$(mktemp -d "${TMPDIR:-/tmp}/kiv-e2e.XXXXXX")

@@ -9,8 +9,10 @@
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "kiv-http-test.h"
+#include "kiv-test.h"
 #include "net.h"
 
 namespace
@@ -21,6 +23,7 @@ struct AsyncRun
   GMainLoop *loop = g_main_loop_new (nullptr, FALSE);
   GThread *loop_thread = g_thread_self ();
   std::vector<std::string> progress;
+  std::vector<std::pair<goffset, goffset>> bytes; // received, total
   bool progress_on_loop_thread = true;
   gboolean ok = FALSE;
   GError *error = nullptr;
@@ -46,6 +49,18 @@ struct AsyncRun
     run->progress.emplace_back (message);
     run->progress_on_loop_thread &= g_thread_self () == run->loop_thread;
   }
+
+  static void on_bytes (goffset received, goffset total, gpointer data)
+  {
+    auto *run = static_cast<AsyncRun *> (data);
+    run->bytes.emplace_back (received, total);
+    run->progress_on_loop_thread &= g_thread_self () == run->loop_thread;
+    // Each comes with its "fetched" text, just before.
+    run->bytes_match_texts
+        &= !run->progress.empty ()
+           && run->progress.back () == "fetched " + std::to_string (received) + " bytes";
+  }
+  bool bytes_match_texts = true;
 
   static void on_done (GObject *, GAsyncResult *result, gpointer data)
   {
@@ -80,8 +95,8 @@ struct AsyncRun
     const guint timer = g_timeout_add (10, on_tick, this);
     const guint canceller
         = cancel_after_ms >= 0 ? g_timeout_add (guint (cancel_after_ms), on_cancel, this) : 0;
-    http_download_file_async (url.c_str (), path.c_str (), cancellable, on_progress, this, on_done,
-                              this);
+    http_download_file_async_with_byte_progress (url.c_str (), path.c_str (), cancellable,
+                                                 on_progress, this, on_bytes, this, on_done, this);
     g_main_loop_run (loop);
     g_source_remove (timer);
     if (canceller != 0 && cancelled == 0)
@@ -90,8 +105,22 @@ struct AsyncRun
 };
 } // namespace
 
+namespace
+{
+// The messages without the "fetched" ones.
+std::vector<std::string> words_of (const std::vector<std::string> &progress)
+{
+  std::vector<std::string> found;
+  for (const auto &message : progress)
+    if (!message.starts_with ("fetched "))
+      found.push_back (message);
+  return found;
+}
+} // namespace
+
 // A server that sends the file in small pieces, a second or so in all: the loop ticks on, and the
-// download ends as the blocking call ends, reporting the same.
+// download ends as the blocking call ends, reporting the same. The "fetched" reports may coalesce:
+// those that come are some of the blocking call's, the last one included, each with its numbers.
 TEST (HttpDownloadFileAsync, KeepsTheLoopTurningAndMatchesTheBlockingCall)
 {
   const std::string body (150000, 'k');
@@ -109,7 +138,53 @@ TEST (HttpDownloadFileAsync, KeepsTheLoopTurningAndMatchesTheBlockingCall)
   std::vector<std::string> blocking;
   ASSERT_TRUE (http_download_file (server.url ().c_str (), scratch.path ("async").c_str (), record,
                                    &blocking, nullptr));
-  EXPECT_EQ (run.progress, blocking);
+  EXPECT_EQ (words_of (run.progress), words_of (blocking));
+  const auto fetched = fetched_reports (run.progress), all_fetched = fetched_reports (blocking);
+  ASSERT_FALSE (fetched.empty ());
+  EXPECT_EQ (fetched.back (), all_fetched.back ());
+  EXPECT_TRUE (std::includes (all_fetched.begin (), all_fetched.end (), fetched.begin (),
+                              fetched.end (), [] (const std::string &a, const std::string &b) {
+                                return a.size () != b.size () ? a.size () < b.size () : a < b;
+                              }));
+  ASSERT_EQ (run.bytes.size (), fetched.size ());
+  EXPECT_TRUE (run.bytes_match_texts);
+  EXPECT_EQ (run.bytes.back (), std::make_pair (goffset (body.size ()), goffset (body.size ())));
+}
+
+// A relative path names the file in the directory of the moment of the call; the finish function
+// takes only a download's result, and the call only a cancellable, as GLib's own calls check them.
+TEST (HttpDownloadFileAsync, ChecksItsArgumentsWhenCalled)
+{
+  ConfigServer server ("normal", "body");
+  Scratch scratch, elsewhere;
+  g_autofree char *start = g_get_current_dir ();
+  ASSERT_EQ (chdir (scratch.path ("").c_str ()), 0);
+  AsyncRun run;
+  http_download_file_async (server.url ().c_str (), "relative", nullptr, nullptr, nullptr,
+                            AsyncRun::on_done, &run);
+  const bool moved = chdir (elsewhere.path ("").c_str ()) == 0;
+  g_main_loop_run (run.loop);
+  ASSERT_EQ (chdir (start), 0);
+  ASSERT_TRUE (moved);
+  EXPECT_TRUE (run.ok);
+  EXPECT_EQ (contents (scratch.path ("relative")), "body");
+  EXPECT_TRUE (elsewhere.others ("").empty ());
+
+  record_logs ();
+  const GLogLevelFlags fatal = g_log_set_always_fatal (GLogLevelFlags (G_LOG_FATAL_MASK));
+  g_autoptr (GTask) other = g_task_new (nullptr, nullptr, nullptr, nullptr);
+  g_task_return_boolean (other, TRUE);
+  EXPECT_FALSE (http_download_file_finish (G_ASYNC_RESULT (other), nullptr));
+  g_autoptr (GObject) not_cancellable = G_OBJECT (g_simple_action_new ("a", nullptr));
+  http_download_file_async (server.url ().c_str (), scratch.path ("x").c_str (),
+                            reinterpret_cast<GCancellable *> (not_cancellable), nullptr, nullptr,
+                            nullptr, nullptr);
+  g_log_set_always_fatal (fatal);
+  const auto logs = take_logs ();
+  ASSERT_EQ (logs.size (), 2u);
+  EXPECT_EQ (logs[0].level, G_LOG_LEVEL_CRITICAL);
+  EXPECT_EQ (logs[1].level, G_LOG_LEVEL_CRITICAL);
+  EXPECT_EQ (contents (scratch.path ("x")), "(unreadable)");
 }
 
 // Whatever the download waits for, a cancellation ends it within 200 ms, with the older file as
@@ -154,4 +229,36 @@ TEST (HttpDownloadFileAsync, CancelsAtEveryStage)
     }
   EXPECT_GT (names.queries (), 0);
   EXPECT_GT (no_handshake.connections (), 0);
+}
+
+// An installer may show the asynchronous call's error alone, so it names the URL before the
+// reason the blocking call gives; the domain and the code are the blocking call's.
+TEST (HttpDownloadFileAsync, NamesTheUrlBeforeTheReason)
+{
+  ConfigServer missing ("not-found", "");
+  ConfigServer served ("normal", "body");
+  Scratch scratch;
+  const struct
+  {
+    const char *failure;
+    std::string url, path;
+  } cases[] = {
+    { "a 404 answer", missing.url (), scratch.path ("target") },
+    { "a host name that cannot be resolved", "http://kiv-async-test.example/file",
+      scratch.path ("target") },
+    { "a folder that does not exist", served.url (), scratch.path ("no/such/folder") },
+  };
+  for (const auto &c : cases)
+    {
+      SCOPED_TRACE (c.failure);
+      g_autoptr (GError) blocking = nullptr;
+      ASSERT_FALSE (
+          http_download_file (c.url.c_str (), c.path.c_str (), nullptr, nullptr, &blocking));
+      AsyncRun run;
+      run.download (c.url, c.path);
+      ASSERT_FALSE (run.ok);
+      EXPECT_EQ (run.error->domain, blocking->domain);
+      EXPECT_EQ (run.error->code, blocking->code);
+      EXPECT_EQ (std::string (run.error->message), c.url + ": " + blocking->message);
+    }
 }

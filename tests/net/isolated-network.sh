@@ -11,11 +11,11 @@
 set -e
 # The namespaces of scripts/sandbox.sh: its PID namespace also ends any server a test leaves.
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/sandbox.sh"
-if ! sandbox_unshare true 2>/dev/null; then
+if ! why=$(sandbox_usable); then
   case " $* " in
     *" --gtest_list_tests "*) exec "$@" ;;
   esac
-  echo "SKIP: no network namespace can be made here"
+  echo "SKIP: $why"
   exit 77
 fi
 run=$(mktemp -d "${TMPDIR:-/tmp}/kiv-isolated.XXXXXX")
