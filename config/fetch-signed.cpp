@@ -325,7 +325,7 @@ GBytes *fetch_signed_configuration (const char *url, const char *path, const cha
 
   // One transport for both downloads, whose connection the second reuses: gpgv checks the bytes
   // themselves, so nothing is lost by not seeing the end of the connection.
-  HttpTransportPtr transport = http_transport_new (true);
+  HttpTransportPtr transport = http_transport_new (true, control.authorities);
   g_autoptr (GBytes) text = nullptr;
   auto config = download_staged (transport.get (), url, path, control, &text, error);
   if (config == nullptr)

@@ -87,6 +87,7 @@ Configuration *retrieve (GCancellable *cancellable, ProgressFunc progress, gpoin
       DownloadControl control;
       control.cancellable = cancellable;
       control.max_size = KIV_CONFIG_MAX_SIZE;
+      control.authorities = KIV_CONFIG_CA_FILE[0] != '\0' ? KIV_CONFIG_CA_FILE : nullptr;
       control.progress = progress;
       control.user_data = user_data;
       // An older copy may still be at path; it is stale, so it is never read.

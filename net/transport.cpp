@@ -12,6 +12,7 @@ struct HttpTransport
 {
   SoupSession *session;
   bool keep_alive;
+  GError *distrust; // why no server can be trusted (the authorities named cannot be read)
 };
 
 struct HttpAnswer
@@ -238,6 +239,7 @@ SoupMessage *refuse_url (const char *url, GError **error)
 void HttpTransportFree::operator() (HttpTransport *transport) const
 {
   g_object_unref (transport->session);
+  g_clear_error (&transport->distrust);
   g_free (transport);
 }
 
@@ -249,13 +251,26 @@ void HttpAnswerFree::operator() (HttpAnswer *answer) const
   g_free (answer);
 }
 
-HttpTransportPtr http_transport_new (bool keep_alive)
+HttpTransportPtr http_transport_new (bool keep_alive, const char *authorities)
 {
   // A plain session: libsoup follows redirects, checks certificates against the system's
-  // trusted authorities and asks the system for proxies.
+  // trusted authorities and asks the system for proxies. With authorities of its own, the session
+  // is given a database of them alone, so the system's store is never even read; a file that
+  // cannot be read leaves the session with no database, and no request is made on it.
   auto *transport = g_new0 (HttpTransport, 1);
-  transport->session = soup_session_new ();
   transport->keep_alive = keep_alive;
+  if (authorities == nullptr)
+    {
+      transport->session = soup_session_new ();
+      return HttpTransportPtr (transport);
+    }
+  g_autoptr (GError) failure = nullptr;
+  g_autoptr (GTlsDatabase) database = g_tls_file_database_new (authorities, &failure);
+  if (database == nullptr)
+    transport->distrust
+        = g_error_new (KIV_HTTP_ERROR, KIV_HTTP_ERROR_TLS_FAILED,
+                       "Cannot read the trusted authorities %s: %s", authorities, failure->message);
+  transport->session = soup_session_new_with_options ("tls-database", database, nullptr);
   return HttpTransportPtr (transport);
 }
 
@@ -264,6 +279,11 @@ HttpAnswerPtr http_transport_get (HttpTransport *transport, const char *url,
 {
   if (g_cancellable_set_error_if_cancelled (control.cancellable, error))
     return nullptr;
+  if (transport->distrust != nullptr)
+    {
+      g_propagate_error (error, g_error_copy (transport->distrust));
+      return nullptr;
+    }
   g_autoptr (SoupMessage) message = new_get_message (url, transport->keep_alive, error);
   if (message == nullptr)
     return nullptr;
