@@ -37,17 +37,21 @@ show_runs () { cat "$SANDBOX/driver" "$SANDBOX/async" >&2; return 1; }
 taken ()
 {
   pinned_run "$@"
-  grep -qx 'status 0' "$SANDBOX/driver" && grep -qx '  install: \[pinned-package\]' "$SANDBOX/driver" \
-    && grep -qx 'install: pinned-package' "$SANDBOX/async" || show_runs
+  if ! { grep -qx 'status 0' "$SANDBOX/driver" \
+    && grep -qx '  install: \[pinned-package\]' "$SANDBOX/driver" \
+    && grep -qx 'install: pinned-package' "$SANDBOX/async"; }; then
+    show_runs
+  fi
 }
 
 # refused PINNED SYSTEM MESSAGE: neither call had it, and the error is TLS's (6), with MESSAGE.
 refused ()
 {
   pinned_run "$1" "$2"
-  grep -qx 'status 1' "$SANDBOX/driver" \
-    && grep -q "^error HTTP tls-failed: $3" "$SANDBOX/async" \
-    && [ ! -e "$HOME/.kiv-config" ] || show_runs
+  if ! { grep -qx 'status 1' "$SANDBOX/driver" \
+    && grep -q "^error HTTP tls-failed: $3" "$SANDBOX/async" && [ ! -e "$HOME/.kiv-config" ]; }; then
+    show_runs
+  fi
 }
 
 [ "${1:-}" = --definitions-only ] && return 0
