@@ -150,30 +150,6 @@ TEST (SignatureAge, BoundIsJudgedByTheClockOfTheMoment)
              "12:40:06 UTC");
 }
 
-// The kept signature's modification time spares a second gpgv run only where it can be the
-// signature's creation time: before the kept file's own time.
-TEST (SignatureAge, TakesTheStoredTimeOnlyWhereItIsTheSignatures)
-{
-  constexpr gint64 now = 1796647206, day = 86400;
-  const struct
-  {
-    gint64 created;
-    KeptPairTimes kept;
-    bool at_once;
-  } cases[] = {
-    { now, { now - day, now }, true },            // signed, then fetched: no older
-    { now - 2 * day, { now - day, now }, false }, // older: gpgv is asked
-    { now, { -1, now }, true },                   // no kept signature, no bound
-    { now, { now - day, now - day }, false },     // kept by an earlier version while behind
-    { now, { now + day, now - day }, false },     // ahead of the file: dated in the future
-  };
-  for (const auto &c : cases)
-    {
-      SCOPED_TRACE (std::to_string (c.kept.signature) + " / " + std::to_string (c.kept.file));
-      EXPECT_EQ (is_newer_than_stored (c.created, c.kept), c.at_once);
-    }
-}
-
 // The rollback check compares creation times: the newest valid signature counts, and a
 // signature accepted once keeps its time after its key has expired.
 TEST (JudgeGpgvStatus, TakesTheNewestCreationTime)
