@@ -37,6 +37,12 @@
 # at the same time. Then, where strace is installed, KIV_PHASE_RUNS runs (15 by default) of each
 # signed driver and of its build's driver are cut into their steps (bench/phases.awk), whose
 # medians say where the signed road's time goes.
+# Pinned authorities: when KIV_PINNED_DRIVER names the driver of a build that trusts only the
+# authorities of its own file (KIV_CONFIG_CA_FILE), the run's authority is put in that file and
+# the driver is timed in the same rounds, set against "lsb_release -a" followed by curl, trusting
+# the machine's authorities and trusting only the run's (--cacert). KIV_PINNED_DRIVER may name one
+# such driver per build, separated by ':', as KIV_SIGNED_DRIVER does; where strace is installed,
+# they are cut into their steps too.
 set -euo pipefail
 bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$bench_dir/../scripts/sandbox.sh"
@@ -110,6 +116,13 @@ ratios ()
 
 signed_drivers=()
 [ -z "${KIV_SIGNED_DRIVER:-}" ] || IFS=: read -ra signed_drivers <<< "$KIV_SIGNED_DRIVER"
+pinned_drivers=()
+[ -z "${KIV_PINNED_DRIVER:-}" ] || IFS=: read -ra pinned_drivers <<< "$KIV_PINNED_DRIVER"
+if [ ${#pinned_drivers[@]} -gt ${#builds[@]} ]; then
+  echo "KIV_PINNED_DRIVER names more pinned drivers than there are builds" >&2
+  exit 2
+fi
+[ ${#pinned_drivers[@]} -eq 0 ] || cp "$SANDBOX/ca/ca.pem" "$KIV_CONFIG_CA_FILE"
 baseline=${KIV_SIGNED_BASELINE:-}
 if [ ${#signed_drivers[@]} -gt ${#builds[@]} ]; then
   echo "KIV_SIGNED_DRIVER names more signed drivers than there are builds" >&2
@@ -129,6 +142,10 @@ else
   serve_config "$KIV_DATA"
 fi
 server=$!
+for j in "${!pinned_drivers[@]}"; do
+  "${pinned_drivers[j]}" > /dev/null 2>&1 || { echo "the pinned driver ${pinned_drivers[j]} fails" >&2; exit 1; }
+  : > "$SANDBOX/pinned$j.times"
+done
 lsb_then_curl > /dev/null
 cmp -s "$SANDBOX/curl.cfg" "$KIV_DATA" || { echo "curl did not fetch the configuration" >&2; exit 1; }
 for i in "${!builds[@]}"; do
@@ -156,6 +173,9 @@ one_round ()
   done
   for i in "${!signed_drivers[@]}"; do
     micros_of "${signed_drivers[i]}" >> "$SANDBOX/signed$i.times$keep"
+  done
+  for i in "${!pinned_drivers[@]}"; do
+    micros_of "${pinned_drivers[i]}" >> "$SANDBOX/pinned$i.times$keep"
   done
   [ -z "$baseline" ] || micros_of "$baseline" >> "$SANDBOX/baseline.times$keep"
   micros_of lsb_then_curl >> "$SANDBOX/pair.times$keep"
@@ -189,6 +209,14 @@ for i in "${!signed_drivers[@]}"; do
   summary "kiv-config-check, signed build ($(name_of "${builds[i]}"))" "$SANDBOX/signed$i.times"
   ratios "signed driver / driver ($(name_of "${builds[i]}"))" "$SANDBOX/signed$i.times" "$SANDBOX/driver$i.times"
 done
+for i in "${!pinned_drivers[@]}"; do
+  summary "kiv-config-check, pinned build ($(name_of "${builds[i]}"))" "$SANDBOX/pinned$i.times"
+  ratios "pinned driver / (lsb_release + curl)" "$SANDBOX/pinned$i.times" "$SANDBOX/pair.times"
+  ratios "pinned driver / (lsb_release + curl --cacert)" "$SANDBOX/pinned$i.times" \
+    "$SANDBOX/pair-cacert.times"
+  ratios "pinned driver / driver ($(name_of "${builds[i]}"))" "$SANDBOX/pinned$i.times" \
+    "$SANDBOX/driver$i.times"
+done
 if [ ${#signed_drivers[@]} -gt 0 ] && [ -n "$baseline" ]; then
   summary "kiv-config-check, baseline signed build" "$SANDBOX/baseline.times"
   ratios "baseline signed driver / driver ($(name_of "${builds[0]}"))" "$SANDBOX/baseline.times" "$SANDBOX/driver0.times"
@@ -203,13 +231,23 @@ done
 
 # Where the signed road's time goes: each run traced, only at the calls that mark its steps
 # (seccomp filters the others out, so they run at full speed), and cut into steps.
-if [ ${#signed_drivers[@]} -gt 0 ] && ! command -v strace > /dev/null; then
+extra_drivers=$((${#signed_drivers[@]} + ${#pinned_drivers[@]}))
+if [ "$extra_drivers" -gt 0 ] && ! command -v strace > /dev/null; then
   printf '\nThe steps of the signed road need strace, which is not installed.\n'
-elif [ ${#signed_drivers[@]} -gt 0 ]; then
+elif [ "$extra_drivers" -gt 0 ]; then
   traced=() traced_names=()
-  for i in "${!signed_drivers[@]}"; do
-    traced+=("${builds[i]}/driver/kiv-config-check" "${signed_drivers[i]}")
-    traced_names+=("kiv-config-check ($(name_of "${builds[i]}"))" "signed build ($(name_of "${builds[i]}"))")
+  for i in "${!builds[@]}"; do
+    [ -n "${signed_drivers[i]:-}${pinned_drivers[i]:-}" ] || continue
+    traced+=("${builds[i]}/driver/kiv-config-check")
+    traced_names+=("kiv-config-check ($(name_of "${builds[i]}"))")
+    if [ -n "${signed_drivers[i]:-}" ]; then
+      traced+=("${signed_drivers[i]}")
+      traced_names+=("signed build ($(name_of "${builds[i]}"))")
+    fi
+    if [ -n "${pinned_drivers[i]:-}" ]; then
+      traced+=("${pinned_drivers[i]}")
+      traced_names+=("pinned build ($(name_of "${builds[i]}"))")
+    fi
   done
   if [ -n "$baseline" ]; then
     traced+=("$baseline")

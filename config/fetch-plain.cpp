@@ -7,7 +7,7 @@
 GBytes *fetch_configuration (const char *url, const char *path, const DownloadControl &control,
                              GError **error)
 {
-  HttpTransportPtr transport = http_transport_new ();
+  HttpTransportPtr transport = http_transport_new (false, control.authorities);
   g_autoptr (GBytes) text = nullptr;
   auto staged = download_staged (transport.get (), url, path, control, &text, error);
   if (staged == nullptr || !staged->commit (error))

@@ -135,27 +135,51 @@ gint64 modification_time (const char *path)
 }
 
 // Why a good signature made at created may not replace the pair kept at path and signature_path,
-// or an empty string. A signature is kept with its creation time as its modification time, so a
-// new one no older than that needs no more. Should it be older, gpgv checks the kept pair for its
-// true time: a copy of the files may have moved the modification time on. A kept pair that no
-// longer checks out (the copy was edited, or its key was dropped from the keyring), or whose files
-// are not regular files, sets no bound. FALSE with error set only once cancelled.
+// or an empty string. The kept signature's modification time is its creation time, so a new one
+// no older than that needs no more, where that time can be taken for it (see
+// is_newer_than_stored). Otherwise gpgv checks the kept pair for its true time. A kept pair that
+// no longer checks out (the copy was edited, or its key was dropped from the keyring), or whose
+// files are not regular files, sets no bound. FALSE with error set only once cancelled.
 gboolean find_refusal_of_older (Verifier &verifier, gint64 created, const char *path,
                                 const char *signature_path, GCancellable *cancellable,
                                 std::string *out_refusal, GError **error)
 {
   out_refusal->clear ();
-  const gint64 stored = modification_time (signature_path);
-  if (created >= stored)
+  const KeptPairTimes kept{ modification_time (signature_path), modification_time (path) };
+  if (is_newer_than_stored (created, kept))
     return TRUE;
-  const UniqueFd kept = open_regular_file (path, nullptr);
+  const UniqueFd kept_file = open_regular_file (path, nullptr);
   const UniqueFd kept_signature = open_regular_file (signature_path, nullptr);
   SignatureVerdict verdict;
-  if (kept && kept_signature
-      && !verifier.check (kept_signature.get (), kept.get (), cancellable, &verdict, error))
+  if (kept_file && kept_signature
+      && !verifier.check (kept_signature.get (), kept_file.get (), cancellable, &verdict, error))
     return FALSE;
-  *out_refusal = refusal_of_older (created, bound_of_kept_pair (verdict.created, stored));
+  const gint64 now = g_get_real_time () / G_USEC_PER_SEC;
+  *out_refusal = refusal_of_older (created, bound_of_kept_pair (verdict.created, kept.file, now));
   return TRUE;
+}
+
+// Clears a name that only this code makes (the lock, the signature kept aside) of whatever a
+// killed run or a person left there: a file, a link (never followed), a FIFO, an empty folder.
+// A folder that holds something is not ours to empty: the error names it.
+// role says what the name is for, in the error.
+gboolean clear_name (const std::string &path, const char *role, GError **error)
+{
+  if (g_unlink (path.c_str ()) == 0 || errno == ENOENT)
+    return TRUE;
+  if ((errno == EISDIR || errno == EPERM) && (g_rmdir (path.c_str ()) == 0 || errno == ENOENT))
+    return TRUE;
+  return set_error_from_errno (error, errno,
+                               "Cannot remove " + path + ", which stands in the way of " + role);
+}
+
+// Whether path still names the file open as fd: a lock is held only on the file its name leads
+// to, since its holder removes that name when done.
+bool name_leads_to (int fd, const char *path)
+{
+  struct stat held, named;
+  return fstat (fd, &held) == 0 && lstat (path, &named) == 0 && held.st_dev == named.st_dev
+         && held.st_ino == named.st_ino;
 }
 
 // Runs that check and keep a pair beside path take turns: the age check and the two renames are
@@ -181,14 +205,39 @@ private:
   UniqueFd fd_;
 };
 
+// Whether something other than a regular file stands at path: never a lock file, nor a signature
+// of ours.
+bool is_in_the_way (const char *path)
+{
+  struct stat named;
+  return lstat (path, &named) == 0 && !S_ISREG (named.st_mode);
+}
+
+// A lock file is only ever a regular file made by open: anything else at its name (a link, a
+// folder, a FIFO) was left by someone else and is cleared away, never followed or waited on.
 gboolean PairLock::acquire (std::string path, GCancellable *cancellable, GError **error)
 {
   const gint64 deadline = g_get_monotonic_time () + lock_wait_limit;
-  while (true)
+  for (int cleared = 0;;)
     {
-      UniqueFd fd (open (path.c_str (), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-      if (!fd)
-        return set_error_from_errno (error, errno, "Cannot lock " + path);
+      UniqueFd fd (
+          open (path.c_str (), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+      const int open_errno = errno;
+      struct stat held;
+      if (!fd || fstat (fd.get (), &held) != 0 || !S_ISREG (held.st_mode))
+        {
+          if (!is_in_the_way (path.c_str ()))
+            {
+              if (!fd)
+                return set_error_from_errno (error, open_errno, "Cannot lock " + path);
+              continue; // it was replaced meanwhile
+            }
+          if (cleared++ == 10)
+            return set_error_from_errno (error, EEXIST, "Cannot lock " + path);
+          if (!clear_name (path, "the lock", error))
+            return FALSE;
+          continue;
+        }
       // Another run holds it for a moment (two renames and, at most, one gpgv run): wait in short
       // steps, so that a cancellation is seen at once.
       while (flock (fd.get (), LOCK_EX | LOCK_NB) != 0)
@@ -204,9 +253,7 @@ gboolean PairLock::acquire (std::string path, GCancellable *cancellable, GError 
                                + " seconds: the configuration cannot be put in place");
           g_usleep (5000);
         }
-      struct stat held, named;
-      if (fstat (fd.get (), &held) == 0 && lstat (path.c_str (), &named) == 0
-          && held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+      if (name_leads_to (fd.get (), path.c_str ()))
         {
           path_ = std::move (path);
           fd_ = std::move (fd);
@@ -215,35 +262,65 @@ gboolean PairLock::acquire (std::string path, GCancellable *cancellable, GError 
     }
 }
 
+// How the old signature waits while the new pair goes in place.
+enum class Aside
+{
+  none,   // there was none (or a folder, which the signature's rename will not replace)
+  linked, // a second name for it
+  moved,  // its only name, moved: a file system without hard links (vfat, exFAT, many FUSE and
+          // SMB mounts) refuses link(), often with EPERM
+};
+
+// Keeps the signature at signature aside at the name aside, made free first (a killed run's is
+// removed, whatever else stands there is cleared or named in the error).
+gboolean keep_aside (const char *signature, const std::string &aside, Aside *out_how,
+                     GError **error)
+{
+  *out_how = Aside::none;
+  if (!clear_name (aside, "the signature kept aside", error))
+    return FALSE;
+  struct stat old;
+  if (lstat (signature, &old) != 0)
+    return errno == ENOENT ? TRUE
+                           : set_error_from_errno (error, errno,
+                                                   std::string ("Cannot keep aside ") + signature);
+  if (S_ISDIR (old.st_mode))
+    return TRUE;
+  if (link (signature, aside.c_str ()) == 0)
+    *out_how = Aside::linked;
+  else if (rename (signature, aside.c_str ()) == 0)
+    *out_how = Aside::moved;
+  else if (errno != ENOENT)
+    return set_error_from_errno (error, errno, std::string ("Cannot keep aside ") + signature);
+  return TRUE;
+}
+
 // Puts the signature and then the file in place as one: until the file is in place, the old
-// signature is kept aside (a second name for it), and should the file's rename fail it is put back,
-// so that a failed run leaves both as they were. Runs inside the pair's lock, which also makes
-// the name kept aside this run's own (a killed run's is removed first).
+// signature is kept aside, and should either rename fail it is put back, so that a failed run
+// leaves both as they were. Runs inside the pair's lock, which also makes the name kept aside this
+// run's own.
 gboolean commit_pair (StagedFile &signature, StagedFile &config, GError **error)
 {
   if (!signature.prepare (error) || !config.prepare (error))
     return FALSE;
   const std::string kept_aside = std::string (signature.destination ()) + ".kiv-old";
-  g_unlink (kept_aside.c_str ());
-  const bool had_signature = link (signature.destination (), kept_aside.c_str ()) == 0;
-  if (!had_signature && errno != ENOENT)
-    return set_error_from_errno (error, errno,
-                                 std::string ("Cannot keep aside ") + signature.destination ());
-  if (!signature.commit (error))
+  Aside how;
+  if (!keep_aside (signature.destination (), kept_aside, &how, error))
+    return FALSE;
+  const bool committed = signature.commit (error);
+  if (committed && config.commit (error))
     {
-      g_unlink (kept_aside.c_str ());
-      return FALSE;
+      if (how != Aside::none)
+        g_unlink (kept_aside.c_str ());
+      return TRUE;
     }
-  if (!config.commit (error))
-    {
-      if (had_signature)
-        rename (kept_aside.c_str (), signature.destination ());
-      else
-        g_unlink (signature.destination ());
-      return FALSE;
-    }
-  g_unlink (kept_aside.c_str ());
-  return TRUE;
+  if (how == Aside::moved || (committed && how == Aside::linked))
+    rename (kept_aside.c_str (), signature.destination ());
+  else if (how == Aside::linked)
+    g_unlink (kept_aside.c_str ());
+  else if (committed)
+    g_unlink (signature.destination ());
+  return FALSE;
 }
 } // namespace
 
@@ -258,7 +335,7 @@ GBytes *fetch_signed_configuration (const char *url, const char *path, const cha
 
   // One transport for both downloads, whose connection the second reuses: gpgv checks the bytes
   // themselves, so nothing is lost by not seeing the end of the connection.
-  HttpTransportPtr transport = http_transport_new (true);
+  HttpTransportPtr transport = http_transport_new (true, control.authorities);
   g_autoptr (GBytes) text = nullptr;
   auto config = download_staged (transport.get (), url, path, control, &text, error);
   if (config == nullptr)
@@ -305,9 +382,10 @@ GBytes *fetch_signed_configuration (const char *url, const char *path, const cha
       refuse (error, KIV_CONFIG_ERROR_OLDER, too_old);
       return nullptr;
     }
-  // The next run reads the bound from there; should this fail, it asks gpgv.
-  const gint64 stored = time_to_store (verdict.created, g_get_real_time () / G_USEC_PER_SEC);
-  const struct timespec times[2] = { { 0, UTIME_OMIT }, { time_t (stored), 0 } };
+  // The next run reads the bound from there; should this fail, it asks gpgv. The signature's own
+  // time, even one ahead of this machine's clock: whether a clock is wrong is judged when the
+  // time is used, by the clock of that moment.
+  const struct timespec times[2] = { { 0, UTIME_OMIT }, { time_t (verdict.created), 0 } };
   utimensat (AT_FDCWD, signature->path (), times, 0);
   if (g_cancellable_set_error_if_cancelled (control.cancellable, error)
       || !commit_pair (*signature, *config, error))

@@ -104,6 +104,7 @@ Configuration *retrieve (DownloadControl control, Order order, bool quiet, GErro
     {
       g_autofree char *path = g_build_path ("/", g_get_home_dir (), ".kiv-config", nullptr);
       control.max_size = KIV_CONFIG_MAX_SIZE;
+      control.authorities = KIV_CONFIG_CA_FILE[0] != '\0' ? KIV_CONFIG_CA_FILE : nullptr;
       // An older copy may still be at path; it is stale, so it is never read.
       bytes = fetch_configuration (KIV_CONFIG_URL, path, control, &failure);
     }

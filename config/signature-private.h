@@ -37,15 +37,28 @@ SignatureVerdict judge_gpgv_status (std::string_view status, int exit_status);
 // file can be fetched again.
 std::string refusal_of_older (gint64 created, gint64 kept);
 
-// The time a pair kept from an earlier run bounds the next one with: when its signature was made,
-// as gpgv finds it (signed_at; -1 when the pair no longer checks out, which sets no bound), but
-// never later than when it was stored (stored_at, the kept signature's modification time): a
-// signature dated in the future must not hold back every release until that date.
-gint64 bound_of_kept_pair (gint64 signed_at, gint64 stored_at);
+// What the kept pair's files say without asking gpgv: the kept signature's modification time and
+// the kept file's, each -1 when there is no such regular file.
+struct KeptPairTimes
+{
+  gint64 signature = -1;
+  gint64 file = -1;
+};
 
-// The modification time a signature made at created is kept with: created, or this machine's time
-// (now) when created lies in the future of its clock.
-gint64 time_to_store (gint64 created, gint64 now);
+// Whether a good signature made at created may replace the kept pair without asking gpgv when the
+// kept signature was made. A signature is kept with its creation time as its modification time,
+// which is taken for that only where it comes before the kept file's, as a signature comes before
+// the file is fetched: earlier versions kept the time of keeping there when the clock was behind
+// the signature, and a copy of the files moves both times on.
+bool is_newer_than_stored (gint64 created, const KeptPairTimes &kept);
+
+// The time a pair kept from an earlier run bounds the next one with, judged at now: when its
+// signature was made, as gpgv finds it (signed_at; -1 when the pair no longer checks out, which
+// sets no bound), so that a pair kept while the clock was behind still bounds the next run once the
+// clock is right. A signature dated in the future of now bounds by no later than when its file was
+// kept (kept_at, the kept file's modification time), nor than now: a publisher's clock that ran
+// ahead once must not hold back every release signed after.
+gint64 bound_of_kept_pair (gint64 signed_at, gint64 kept_at, gint64 now);
 
 // Whether a keyring file holds ASCII armour, which gpgv does not read, rather than binary packets.
 bool keyring_is_armoured (std::string_view text);

@@ -293,14 +293,14 @@ std::string refusal_of_older (gint64 created, gint64 kept)
          + utc_time (kept);
 }
 
-gint64 bound_of_kept_pair (gint64 signed_at, gint64 stored_at)
+bool is_newer_than_stored (gint64 created, const KeptPairTimes &kept)
 {
-  return signed_at < 0 ? -1 : std::min (signed_at, stored_at);
+  return kept.signature < 0 || (kept.signature < kept.file && created >= kept.signature);
 }
 
-gint64 time_to_store (gint64 created, gint64 now)
+gint64 bound_of_kept_pair (gint64 signed_at, gint64 kept_at, gint64 now)
 {
-  return std::min (created, now);
+  return signed_at <= now ? signed_at : std::min (kept_at, now);
 }
 
 bool keyring_is_armoured (std::string_view text)

@@ -97,6 +97,9 @@ struct DownloadControl
   // message, the bytes written so far and the length the answer announced, or -1.
   void (*fetched) (const char *message, goffset received, goffset total, gpointer user_data)
       = nullptr;
+  // A PEM file of the only certificate authorities a server may be certified by, for the
+  // transport the download is made on (http_transport_new); NULL: the system's trusted ones.
+  const char *authorities = nullptr;
 };
 
 // The HTTP library's side of a download (transport.cpp, with soup2.cpp or soup3.cpp). What it
@@ -113,8 +116,10 @@ using HttpTransportPtr = std::unique_ptr<HttpTransport, HttpTransportFree>;
 // With keep_alive, connections are kept for the next download of the transport: quicker for a
 // second file from the same server. Bytes after a body's announced length are then not looked
 // at (they would start the next answer), so only a caller that checks the body by other means
-// (a signature) asks for it.
-HttpTransportPtr http_transport_new (bool keep_alive = false);
+// (a signature) asks for it. With authorities, a PEM file, servers are checked against the
+// authorities it holds and no others, never the system's; a file that cannot be read fails every
+// https download of the transport with KIV_HTTP_ERROR_TLS_FAILED.
+HttpTransportPtr http_transport_new (bool keep_alive = false, const char *authorities = nullptr);
 
 // A successful answer whose body is whole, received into memory.
 struct HttpAnswer;

@@ -12,6 +12,8 @@ struct HttpTransport
 {
   SoupSession *session;
   bool keep_alive;
+  GTlsDatabase *authorities; // the only ones trusted, or NULL for the system's
+  GError *distrust;          // why no server can be trusted (the authorities named cannot be read)
 };
 
 struct HttpAnswer
@@ -34,6 +36,7 @@ struct Exchange
   GCancellable *caller;
   GCancellable *cancellable;
   goffset max_size;
+  GTlsDatabase *authorities; // given to each TLS connection before its handshake, when not NULL
   GError *refusal = nullptr;
 
   void refuse (GError *error)
@@ -133,20 +136,27 @@ void judge_head (SoupMessage *message, gpointer data)
 
 // libsoup lets a TLS connection end without TLS's closing message, which is the one end of the
 // connection that nobody on the path can fake. Versions before TLS 1.2 are refused once the
-// handshake shows which one was agreed: their weaknesses let someone on the path in.
+// handshake shows which one was agreed: their weaknesses let someone on the path in. A transport
+// with authorities of its own gives them to the connection here, before the handshake checks the
+// server's certificate.
 void watch_tls (SoupMessage *, GSocketClientEvent event, GIOStream *connection, gpointer data)
 {
   if (!G_IS_TLS_CONNECTION (connection))
     return;
   auto *tls = G_TLS_CONNECTION (connection);
+  auto *exchange = static_cast<Exchange *> (data);
   if (event == G_SOCKET_CLIENT_TLS_HANDSHAKING)
-    g_tls_connection_set_require_close_notify (tls, TRUE);
+    {
+      g_tls_connection_set_require_close_notify (tls, TRUE);
+      if (exchange->authorities != nullptr)
+        g_tls_connection_set_database (tls, exchange->authorities);
+    }
   if (event != G_SOCKET_CLIENT_TLS_HANDSHAKED)
     return;
   const GTlsProtocolVersion version = g_tls_connection_get_protocol_version (tls);
   if (version == G_TLS_PROTOCOL_VERSION_TLS_1_2 || version == G_TLS_PROTOCOL_VERSION_TLS_1_3)
     return;
-  static_cast<Exchange *> (data)->refuse (
+  exchange->refuse (
       g_error_new (KIV_HTTP_ERROR, KIV_HTTP_ERROR_TLS_FAILED,
                    "Refused a connection that agreed on %s: TLS 1.2 or later is required",
                    version == G_TLS_PROTOCOL_VERSION_TLS_1_0   ? "TLS 1.0"
@@ -239,6 +249,8 @@ SoupMessage *refuse_url (const char *url, GError **error)
 void HttpTransportFree::operator() (HttpTransport *transport) const
 {
   g_object_unref (transport->session);
+  g_clear_object (&transport->authorities);
+  g_clear_error (&transport->distrust);
   g_free (transport);
 }
 
@@ -250,13 +262,31 @@ void HttpAnswerFree::operator() (HttpAnswer *answer) const
   g_free (answer);
 }
 
-HttpTransportPtr http_transport_new (bool keep_alive)
+HttpTransportPtr http_transport_new (bool keep_alive, const char *authorities)
 {
   // A plain session: libsoup follows redirects, checks certificates against the system's
-  // trusted authorities and asks the system for proxies.
+  // trusted authorities and asks the system for proxies. With authorities of its own, the session
+  // has no database at all, and each connection is given those authorities before its handshake
+  // (watch_tls): a session given a database reads the system's store all the same (libsoup 2.4
+  // compares the two), which is most of the cost of setting up TLS. (libsoup 3 makes each
+  // connection without a database, and glib-networking then reads the system's store for it;
+  // what the handshake trusts is still only the authorities given.) A connection that somehow
+  // missed them has no authority to trust, so it fails; a file that cannot be read fails every
+  // request before it is made.
   auto *transport = g_new0 (HttpTransport, 1);
-  transport->session = soup_session_new ();
   transport->keep_alive = keep_alive;
+  if (authorities == nullptr)
+    {
+      transport->session = soup_session_new ();
+      return HttpTransportPtr (transport);
+    }
+  g_autoptr (GError) failure = nullptr;
+  transport->authorities = g_tls_file_database_new (authorities, &failure);
+  if (transport->authorities == nullptr)
+    transport->distrust
+        = g_error_new (KIV_HTTP_ERROR, KIV_HTTP_ERROR_TLS_FAILED,
+                       "Cannot read the trusted authorities %s: %s", authorities, failure->message);
+  transport->session = soup_session_new_with_options ("tls-database", nullptr, nullptr);
   return HttpTransportPtr (transport);
 }
 
@@ -265,12 +295,17 @@ HttpAnswerPtr http_transport_get (HttpTransport *transport, const char *url,
 {
   if (g_cancellable_set_error_if_cancelled (control.cancellable, error))
     return nullptr;
+  if (transport->distrust != nullptr)
+    {
+      g_propagate_error (error, g_error_copy (transport->distrust));
+      return nullptr;
+    }
   g_autoptr (SoupMessage) message = new_get_message (url, transport->keep_alive, error);
   if (message == nullptr)
     return nullptr;
 
   g_autoptr (GCancellable) cancellable = g_cancellable_new ();
-  Exchange exchange{ control.cancellable, cancellable, control.max_size };
+  Exchange exchange{ control.cancellable, cancellable, control.max_size, transport->authorities };
   const gulong forward
       = control.cancellable == nullptr
             ? 0

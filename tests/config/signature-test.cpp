@@ -125,33 +125,34 @@ TEST (JudgeGpgvStatus, GivesEachRefusalItsCode)
     }
 }
 
-// A kept pair bounds the next file by its signature's time, never by a time this machine's clock
-// had not reached when the pair was kept: a signature dated in the future must not lock out the
-// releases after it.
-TEST (SignatureAge, BoundNeverRunsAheadOfTheClock)
+// A kept pair bounds the next file by its signature's time, judged by the clock of the moment:
+// a pair kept while the clock was behind bounds the next run once it is right, and a signature
+// dated in the future bounds only by when it was kept, so it does not lock out the releases after.
+TEST (SignatureAge, BoundIsJudgedByTheClockOfTheMoment)
 {
   constexpr gint64 now = 1796647206, day = 86400, future = now + 3650 * day;
-  EXPECT_EQ (time_to_store (now - day, now), now - day);
-  EXPECT_EQ (time_to_store (future, now), now);
+  constexpr gint64 year_2001 = 1000000000; // a clock whose battery died
   const struct
   {
-    gint64 created, signed_at, stored_at;
+    gint64 created, signed_at, kept_at;
     bool refused;
   } cases[] = {
-    { now, now - day, now - day, false },          // newer than the kept one
-    { now - day, now - day, now - day, false },    // the same file again
-    { now - 2 * day, now - day, now - day, true }, // older: played back
-    { now - 2 * day, now - day, now + day, true }, // a copy moved the stored time on
-    { now - 2 * day, -1, now - day, false },       // the kept pair no longer checks out
-    { now + day, future, now, false },             // kept from the future, bounded by its keeping
-    { now - day, future, now, true },              // older than the moment that pair was kept
+    { now, now - day, now - day, false },           // newer than the kept one
+    { now - day, now - day, now - day, false },     // the same file again
+    { now - 2 * day, now - day, now - day, true },  // older: played back
+    { now - 2 * day, now - day, now + day, true },  // a copy moved the kept file's time on
+    { now - 2 * day, -1, now - day, false },        // the kept pair no longer checks out
+    { now - 2 * day, now - day, year_2001, true },  // kept while the clock read 2001
+    { now - day, future, now - 2 * day, false },    // kept from the future, bounded by its keeping
+    { now - 3 * day, future, now - 2 * day, true }, // older than the moment that pair was kept
+    { now, future, future, false },                 // ... and never later than now
   };
   for (const auto &c : cases)
     {
       SCOPED_TRACE (std::to_string (c.created) + " against " + std::to_string (c.signed_at)
-                    + " kept at " + std::to_string (c.stored_at));
+                    + " kept at " + std::to_string (c.kept_at));
       const auto refusal
-          = refusal_of_older (c.created, bound_of_kept_pair (c.signed_at, c.stored_at));
+          = refusal_of_older (c.created, bound_of_kept_pair (c.signed_at, c.kept_at, now));
       EXPECT_EQ (!refusal.empty (), c.refused) << refusal;
     }
   EXPECT_EQ (refusal_of_older (now - day, now),

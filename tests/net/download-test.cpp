@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -247,6 +248,55 @@ TEST (HttpDownloadFile, RefusesAnUntrustedCertificate)
   EXPECT_EQ (r.error->domain, http_domain ());
   EXPECT_EQ (r.error->code, KIV_HTTP_ERROR_TLS_FAILED) << r.error->message;
   EXPECT_TRUE (scratch.others ("").empty ());
+}
+
+// A transport given authorities of its own trusts those and no others: not the system's (here
+// the self-signed certificate the process trusts), and none at all when their file cannot be read.
+// Without them it keeps the system's, as http_download_file does.
+TEST (HttpTransport, TrustsOnlyTheAuthoritiesItIsGiven)
+{
+  if (!g_tls_backend_supports_tls (g_tls_backend_get_default ()))
+    GTEST_SKIP () << "no TLS backend (glib-networking)";
+  ConfigServer server ("normal", served_text, Scheme::https);
+  Scratch files;
+  put (files.path ("server.pem"), self_signed_pem);
+  put (files.path ("other.pem"), other_authority_pem);
+  const struct
+  {
+    const char *authorities; // in files; NULL: none of the transport's own
+    bool system_trusts;      // the server's certificate
+    const char *refusal;     // NULL: taken
+  } cases[] = {
+    { "server.pem", false, nullptr },
+    { "other.pem", true, "" },
+    { "missing.pem", true, "Cannot read the trusted authorities " },
+    { nullptr, true, nullptr },
+    { nullptr, false, "" },
+  };
+  for (const auto &c : cases)
+    {
+      SCOPED_TRACE (std::string (c.authorities != nullptr ? c.authorities : "the system's")
+                    + (c.system_trusts ? ", the system trusting the server" : ""));
+      std::optional<TrustingSelfSigned> trust;
+      if (c.system_trusts)
+        trust.emplace ();
+      const auto authorities = c.authorities != nullptr ? files.path (c.authorities) : "";
+      HttpTransportPtr transport
+          = http_transport_new (false, c.authorities != nullptr ? authorities.c_str () : nullptr);
+      g_autoptr (GError) error = nullptr;
+      auto staged
+          = download_staged (transport.get (), server.url ().c_str (),
+                             files.path ("target").c_str (), DownloadControl (), nullptr, &error);
+      if (c.refusal == nullptr)
+        {
+          EXPECT_NE (staged, nullptr) << error->message;
+          continue;
+        }
+      ASSERT_EQ (staged, nullptr);
+      EXPECT_TRUE (g_error_matches (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_TLS_FAILED))
+          << error->message;
+      EXPECT_TRUE (g_str_has_prefix (error->message, c.refusal)) << error->message;
+    }
 }
 
 // Anything that is not an absolute http or https URL fails before anything is sent.

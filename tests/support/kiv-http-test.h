@@ -51,6 +51,10 @@ std::vector<std::string> fetched_reports (const std::vector<std::string> &progre
 // a client that checks certificates must refuse it unless a test trusts it (TrustingSelfSigned).
 extern const char *const self_signed_pem;
 
+// A certificate authority that certified nothing the tests serve: trusted alone, it makes every
+// server here an untrusted one.
+extern const char *const other_authority_pem;
+
 // For as long as it lives, the process trusts self_signed_pem and nothing else.
 class TrustingSelfSigned
 {
