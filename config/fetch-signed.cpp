@@ -194,9 +194,7 @@ gboolean PairLock::acquire (std::string path, GCancellable *cancellable, GError 
             return FALSE;
           g_usleep (5000);
         }
-      struct stat held, named;
-      if (fstat (fd.get (), &held) == 0 && lstat (path.c_str (), &named) == 0
-          && held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+      if (names_open_file (path.c_str (), fd.get ()))
         {
           path_ = std::move (path);
           fd_ = std::move (fd);

@@ -67,9 +67,23 @@ GQuark http_domain ()
 constexpr const char *cut_short_reply = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n"
                                         "Connection: close\r\n\r\n0123456789";
 
+// The progress a download that failed may have reported: that it was fetching and, when the
+// answer's head was taken, that it was saving and what it had fetched, since the body is written
+// as it arrives.
+void expect_failed_progress (const std::vector<std::string> &progress, const std::string &url,
+                             const std::string &path)
+{
+  ASSERT_FALSE (progress.empty ());
+  EXPECT_EQ (progress[0], "fetching " + url);
+  if (progress.size () > 1)
+    {
+      EXPECT_EQ (progress[1], "saving to " + path);
+      EXPECT_EQ (fetched_reports (progress).size (), progress.size () - 2);
+    }
+}
+
 // A download of url into an older file that fails with the given code and a message holding
-// the given text, after reporting only that it was fetching, and leaves the older file as it
-// was with nothing beside it.
+// the given text, and leaves the older file as it was with nothing beside it.
 void expect_refused (const std::string &url, guint code, const char *message)
 {
   SCOPED_TRACE (url);
@@ -84,7 +98,7 @@ void expect_refused (const std::string &url, guint code, const char *message)
   EXPECT_EQ (r.error->domain, http_domain ());
   EXPECT_EQ (r.error->code, int (code)) << r.error->message;
   EXPECT_NE (strstr (r.error->message, message), nullptr) << r.error->message;
-  EXPECT_EQ (r.progress, std::vector<std::string>{ "fetching " + url });
+  expect_failed_progress (r.progress, url, path);
   EXPECT_EQ (contents (path), "older copy");
   EXPECT_TRUE (scratch.others ("target").empty ());
 }
