@@ -21,6 +21,7 @@ struct AsyncRun
   GMainLoop *loop = g_main_loop_new (nullptr, FALSE);
   GThread *loop_thread = g_thread_self ();
   std::vector<std::string> progress;
+  TimedProgress timed;
   bool progress_on_loop_thread = true;
   gboolean ok = FALSE;
   GError *error = nullptr;
@@ -44,6 +45,7 @@ struct AsyncRun
   {
     auto *run = static_cast<AsyncRun *> (data);
     run->progress.emplace_back (message);
+    record_timed (message, &run->timed);
     run->progress_on_loop_thread &= g_thread_self () == run->loop_thread;
   }
 
@@ -110,6 +112,18 @@ TEST (HttpDownloadFileAsync, KeepsTheLoopTurningAndMatchesTheBlockingCall)
   ASSERT_TRUE (http_download_file (server.url ().c_str (), scratch.path ("async").c_str (), record,
                                    &blocking, nullptr));
   EXPECT_EQ (run.progress, blocking);
+}
+
+// The reports of a slow server's body reach the loop while it is sent, not after the last byte.
+TEST (HttpDownloadFileAsync, ReportsTheBodyWhileTheServerSendsIt)
+{
+  const std::string body (150000, 'k');
+  PythonFileServer slow (body, 3, 400);
+  Scratch scratch;
+  AsyncRun run;
+  run.download (slow.url (), scratch.path ("target"));
+  ASSERT_TRUE (run.ok) << run.error->message;
+  EXPECT_EQ (reports_not_streamed (run.timed, run.ended, 2 * 400), "");
 }
 
 // Whatever the download waits for, a cancellation ends it within 200 ms, with the older file as
