@@ -56,14 +56,14 @@ SoupMessage *new_get_message (const char *url, bool keep_alive, GError **error)
 }
 
 // libsoup 2.4 follows the Location read against the message's URI, as long as that gives a URL
-// with a host.
+// with a host; one whose host is empty ("//" alone) leads nowhere either.
 char *redirect_target (const char *url, const char *location)
 {
   if (url == nullptr || location == nullptr)
     return nullptr;
   g_autoptr (SoupURI) base = soup_uri_new (url);
   g_autoptr (SoupURI) target = base != nullptr ? soup_uri_new_with_base (base, location) : nullptr;
-  if (target == nullptr || target->host == nullptr)
+  if (target == nullptr || target->host == nullptr || *target->host == '\0')
     return nullptr;
   return soup_uri_to_string (target, FALSE);
 }
