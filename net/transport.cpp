@@ -168,9 +168,21 @@ void set_failure (const Exchange &exchange, SoupMessage *message, GError *failur
     set_transport_error (message, failure, phase, error);
 }
 
+gboolean wake_when_readable (GObject *, gpointer woken)
+{
+  *static_cast<bool *> (woken) = true;
+  return G_SOURCE_REMOVE;
+}
+
+gboolean wake_when_late (gpointer woken)
+{
+  *static_cast<bool *> (woken) = true;
+  return G_SOURCE_REMOVE;
+}
+
 // Reads one byte of stream, waiting for it at most end_wait_ms: 1 for a byte, 0 for the end of
-// the stream, -1 when the stream failed, was cancelled, or sent nothing in time. Bytes that have
-// already arrived are read at once.
+// the stream, -1 when the stream failed, was cancelled, sent nothing in time, or cannot be waited
+// on with a bound. Bytes that have already arrived are read at once.
 gssize read_byte_soon (GInputStream *stream, char *byte, GCancellable *cancellable)
 {
   if (!G_IS_POLLABLE_INPUT_STREAM (stream)
@@ -189,26 +201,18 @@ gssize read_byte_soon (GInputStream *stream, char *byte, GCancellable *cancellab
       const gint64 left = deadline - g_get_monotonic_time ();
       if (!g_error_matches (failure, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK) || left <= 0)
         return -1;
-      // Whichever comes first: the stream can be read, or the time is up.
+      // Whichever comes first: the stream can be read (or is cancelled), or the time is up.
       bool woken = false;
       g_autoptr (GSource) readable = g_pollable_input_stream_create_source (pollable, cancellable);
-      g_autoptr (GSource) timeout = g_timeout_source_new (guint (left / 1000) + 1);
-      auto wake = +[] (gpointer flag) {
-        *static_cast<bool *> (flag) = true;
-        return gboolean (G_SOURCE_REMOVE);
-      };
-      g_source_set_callback (readable, G_SOURCE_FUNC (+[] (GObject *, gpointer flag) {
-                               *static_cast<bool *> (flag) = true;
-                               return gboolean (G_SOURCE_REMOVE);
-                             }),
-                             &woken, nullptr);
-      g_source_set_callback (timeout, wake, &woken, nullptr);
+      g_autoptr (GSource) late = g_timeout_source_new (guint (left / 1000) + 1);
+      g_source_set_callback (readable, G_SOURCE_FUNC (wake_when_readable), &woken, nullptr);
+      g_source_set_callback (late, wake_when_late, &woken, nullptr);
       g_source_attach (readable, context);
-      g_source_attach (timeout, context);
+      g_source_attach (late, context);
       while (!woken)
         g_main_context_iteration (context, TRUE);
       g_source_destroy (readable);
-      g_source_destroy (timeout);
+      g_source_destroy (late);
     }
 }
 
