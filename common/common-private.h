@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // SPDX-FileCopyrightText: 2026 The kiv authors
 // common-private.h: the small helpers every module uses inside (lines, trimming, file
-// descriptors, system calls and their errors), written once; never installed.
+// descriptors, system calls and their errors, files never half-written), written once; never
+// installed.
 #pragma once
 
 #include <cerrno>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -124,6 +126,52 @@ inline gboolean write_all (int fd, std::string_view data, std::string_view what,
     }
   return TRUE;
 }
+
+// Whether path still names the file open at fd (a symbolic link at path is not followed). A lock
+// taken on a file guards a name only while this holds: another run may have removed the file, or
+// put a new one in its place, between the open and the lock.
+bool names_open_file (const char *path, int fd);
+
+// A new file being written in the directory of its destination, private (0600) until it is
+// committed. Until then the destination is untouched; dropping the object discards the file.
+// Staging files are named ".NAME.kiv-part-XXXXXX" and locked by their writer, so that those a
+// killed run left behind can be told from those still being written (staging.cpp).
+class StagedFile
+{
+public:
+  // Makes the staging file beside destination, after removing the staging files that killed
+  // runs left in that directory. Returns nullptr with a G_IO_ERROR when it cannot be made.
+  static std::unique_ptr<StagedFile> create (const char *destination, GError **error);
+
+  ~StagedFile ();
+  StagedFile (const StagedFile &) = delete;
+  StagedFile &operator= (const StagedFile &) = delete;
+
+  // The staging file, for reading what was written before it is committed.
+  const char *path () const { return path_; }
+
+  const char *destination () const { return destination_; }
+
+  gboolean write (std::string_view data, GError **error);
+
+  // Gives the file the permission bits of the file it replaces (or those of a new file) and
+  // flushes it to the disk: what can fail before anything changes. On failure the file is
+  // discarded.
+  gboolean prepare (GError **error);
+
+  // Prepares the file if that is not done yet, and renames it over the destination. On failure the
+  // file is discarded and the destination left as it was.
+  gboolean commit (GError **error);
+
+private:
+  StagedFile (char *path, char *destination, UniqueFd fd);
+  void discard ();
+
+  char *path_;
+  char *destination_;
+  UniqueFd fd_; // open and locked until the file is committed or discarded
+  bool prepared_ = false;
+};
 
 // How run_program runs a program.
 struct ProgramOptions

@@ -173,15 +173,6 @@ gboolean clear_name (const std::string &path, const char *role, GError **error)
                                "Cannot remove " + path + ", which stands in the way of " + role);
 }
 
-// Whether path still names the file open as fd: a lock is held only on the file its name leads
-// to, since its holder removes that name when done.
-bool name_leads_to (int fd, const char *path)
-{
-  struct stat held, named;
-  return fstat (fd, &held) == 0 && lstat (path, &named) == 0 && held.st_dev == named.st_dev
-         && held.st_ino == named.st_ino;
-}
-
 // Runs that check and keep a pair beside path take turns: the age check and the two renames are
 // one critical section, so that after any interleaving of runs the kept pair belongs together and
 // is no older than any pair a run before kept. The lock is a file of its own, removed by its
@@ -253,7 +244,7 @@ gboolean PairLock::acquire (std::string path, GCancellable *cancellable, GError 
                                + " seconds: the configuration cannot be put in place");
           g_usleep (5000);
         }
-      if (name_leads_to (fd.get (), path.c_str ()))
+      if (names_open_file (path.c_str (), fd.get ()))
         {
           path_ = std::move (path);
           fd_ = std::move (fd);

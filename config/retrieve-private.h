@@ -8,7 +8,7 @@
 #include <gio/gio.h>
 
 #include "config.h"
-#include "net-private.h"
+#include "download-private.h"
 
 // Downloads url and puts it in place at path, as control says (progress reported as
 // http_download_file reports it). Returns exactly the bytes put in place, or NULL with error set:

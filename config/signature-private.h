@@ -11,7 +11,7 @@
 #include <gio/gio.h>
 
 #include "config.h"
-#include "net-private.h"
+#include "download-private.h"
 
 // What gpgv's status lines (--status-fd) and exit status say about a detached signature.
 struct SignatureVerdict

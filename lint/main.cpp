@@ -14,10 +14,10 @@
 #include <vector>
 
 #include <glib.h>
-#include <glib/gstdio.h>
 #include <json-glib/json-glib.h>
 
 #include "check.h"
+#include "download-private.h"
 #include "dump-private.h"
 #include "host-private.h"
 #include "net.h"
@@ -105,18 +105,6 @@ std::string machine_mistake (const Options &options)
          + " names no machine the back end knows; the nearest it knows: " + nearest;
 }
 
-// Removes a temporary file when the scope ends, whatever happened to it.
-struct TemporaryFile
-{
-  char *path = nullptr;
-  ~TemporaryFile ()
-  {
-    if (path != nullptr)
-      g_unlink (path);
-    g_free (path);
-  }
-};
-
 // A file's bytes, grown with g_realloc: the C library moves a large block without copying it,
 // so a stream of unknown length needs no more memory than its bytes.
 struct Bytes
@@ -171,14 +159,29 @@ bool read_path (const char *path, Bytes &out_bytes, GError **error)
   return read_bounded (fd.get (), out_bytes, error);
 }
 
-// Fetches url with the back end's own download, into a file of this process's own.
+// Fetches url with the back end's own download, straight into memory: a body past the bound is
+// refused as it arrives, and nothing is written to disk.
 bool fetch (const char *url, Bytes &out_bytes, GError **error)
 {
-  TemporaryFile file;
-  if (!UniqueFd (g_file_open_tmp ("kiv-config-lint-XXXXXX", &file.path, error)))
-    return false;
-  return http_download_file (url, file.path, nullptr, nullptr, error)
-         && read_path (file.path, out_bytes, error);
+  HttpTransportPtr transport = http_transport_new ();
+  DownloadControl control;
+  control.max_size = goffset (most_bytes);
+  g_autoptr (GError) failure = nullptr;
+  GBytes *body = download_bytes (transport.get (), url, control, &failure);
+  if (body == nullptr)
+    {
+      if (g_error_matches (failure, G_IO_ERROR, G_IO_ERROR_MESSAGE_TOO_LARGE))
+        g_set_error (error, G_IO_ERROR, G_IO_ERROR_NO_SPACE,
+                     "longer than %zu MiB, the most kiv-config-lint reads", most_mib);
+      else
+        g_propagate_error (error, g_steal_pointer (&failure));
+      return false;
+    }
+  g_free (out_bytes.data);
+  gsize size = 0;
+  out_bytes.data = static_cast<char *> (g_bytes_unref_to_data (body, &size));
+  out_bytes.size = out_bytes.capacity = size;
+  return true;
 }
 
 // The bytes of FILE: a path, "-" for standard input, or an http or https URL.

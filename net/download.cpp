@@ -4,73 +4,148 @@
 // see, and put in place.
 #include "net.h"
 
+#include <memory>
+#include <utility>
+
 #include <gio/gio.h>
 #include <glib/gi18n.h>
 
-#include "net-private.h"
+#include "download-private.h"
 
 namespace
 {
-struct Writing
+void report (const DownloadControl &control, const char *text)
 {
-  StagedFile *file;
-  guint64 total;
-  goffset announced;
-  const DownloadControl &control;
-  GError **error;
+  if (control.progress != nullptr)
+    control.progress (text, control.user_data);
+}
+
+// Told after each piece of the body is written, with the total so far and the length the answer
+// announced (-1: none), while the body arrives.
+void report_fetched (const DownloadControl &control, guint64 total, goffset announced)
+{
+  if (control.progress == nullptr && control.fetched == nullptr)
+    return;
+  g_autofree char *text = g_strdup_printf (_ ("fetched %lu bytes"), (unsigned long) total);
+  if (control.fetched != nullptr)
+    control.fetched (text, goffset (total), announced, control.user_data);
+  else
+    report (control, text);
+}
+
+// Writes the body to a staging file as it arrives: the file is made once the answer's head is
+// taken ("saving to"), and each piece is reported once written. The body is kept in memory too
+// when the caller wants its bytes.
+class StagingSink : public BodySink
+{
+public:
+  StagingSink (const char *path, const DownloadControl &control, bool keep_bytes)
+      : path_ (path), control_ (control), bytes_ (keep_bytes ? g_byte_array_new () : nullptr)
+  {
+  }
+  ~StagingSink () override
+  {
+    if (bytes_ != nullptr)
+      g_byte_array_unref (bytes_);
+  }
+
+  gboolean begin (goffset announced, GError **error) override
+  {
+    announced_ = announced;
+    {
+      g_autofree char *text = g_strdup_printf (_ ("saving to %s"), path_);
+      report (control_, text);
+    }
+    staged_ = StagedFile::create (path_, error);
+    return staged_ != nullptr;
+  }
+
+  gboolean take (std::string_view piece, GError **error) override
+  {
+    if (!staged_->write (piece, error))
+      return FALSE;
+    if (bytes_ != nullptr)
+      g_byte_array_append (bytes_, reinterpret_cast<const guint8 *> (piece.data ()),
+                           guint (piece.size ()));
+    total_ += piece.size ();
+    report_fetched (control_, total_, announced_);
+    return TRUE;
+  }
+
+  std::unique_ptr<StagedFile> take_file () { return std::move (staged_); }
+  GBytes *take_bytes () { return g_byte_array_free_to_bytes (std::exchange (bytes_, nullptr)); }
+
+private:
+  const char *path_;
+  const DownloadControl &control_;
+  GByteArray *bytes_;
+  std::unique_ptr<StagedFile> staged_;
+  guint64 total_ = 0;
+  goffset announced_ = -1;
 };
 
-gboolean write_piece (std::string_view piece, gpointer data)
+// Keeps the body in memory, nothing else.
+class MemorySink : public BodySink
 {
-  auto *writing = static_cast<Writing *> (data);
-  // A body of many pieces takes a while to write: a cancellation must not wait for all of it.
-  if (g_cancellable_set_error_if_cancelled (writing->control.cancellable, writing->error)
-      || !writing->file->write (piece, writing->error))
-    return FALSE;
-  writing->total += piece.size ();
-  const DownloadControl &control = writing->control;
-  if (control.progress != nullptr || control.fetched != nullptr)
-    {
-      g_autofree char *text
-          = g_strdup_printf (_ ("fetched %lu bytes"), (unsigned long) writing->total);
-      if (control.fetched != nullptr)
-        control.fetched (text, goffset (writing->total), writing->announced, control.user_data);
-      else
-        control.progress (text, control.user_data);
-    }
-  return TRUE;
-}
+public:
+  ~MemorySink () override
+  {
+    if (bytes_ != nullptr)
+      g_byte_array_unref (bytes_);
+  }
+
+  gboolean begin (goffset announced, GError **) override
+  {
+    // What is announced is within the bound (the transport refuses more), so it is had at once;
+    // an unknown length grows as it comes.
+    bytes_ = announced > 0 && announced <= G_MAXUINT ? g_byte_array_sized_new (guint (announced))
+                                                     : g_byte_array_new ();
+    return TRUE;
+  }
+
+  gboolean take (std::string_view piece, GError **error) override
+  {
+    if (piece.size () > G_MAXUINT - bytes_->len)
+      {
+        g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_MESSAGE_TOO_LARGE,
+                             "Refused an answer of more than 4 GiB held in memory");
+        return FALSE;
+      }
+    g_byte_array_append (bytes_, reinterpret_cast<const guint8 *> (piece.data ()),
+                         guint (piece.size ()));
+    return TRUE;
+  }
+
+  GBytes *take_bytes () { return g_byte_array_free_to_bytes (std::exchange (bytes_, nullptr)); }
+
+private:
+  GByteArray *bytes_ = nullptr;
+};
 } // namespace
 
 std::unique_ptr<StagedFile> download_staged (HttpTransport *transport, const char *url,
                                              const char *path, const DownloadControl &control,
                                              GBytes **out_body, GError **error)
 {
-  if (control.progress != nullptr)
-    {
-      g_autofree char *text = g_strdup_printf (_ ("fetching %s"), url != nullptr ? url : "(null)");
-      control.progress (text, control.user_data);
-    }
-
-  HttpAnswerPtr answer = http_transport_get (transport, url, control, error);
-  if (answer == nullptr)
-    return nullptr;
-
-  if (control.progress != nullptr)
-    {
-      g_autofree char *text = g_strdup_printf (_ ("saving to %s"), path);
-      control.progress (text, control.user_data);
-    }
-
-  auto staged = StagedFile::create (path, error);
-  if (staged == nullptr)
-    return nullptr;
-  Writing writing{ staged.get (), 0, http_answer_announced_length (answer.get ()), control, error };
-  if (!http_answer_visit_body (answer.get (), write_piece, &writing))
+  {
+    g_autofree char *text = g_strdup_printf (_ ("fetching %s"), url != nullptr ? url : "(null)");
+    report (control, text);
+  }
+  StagingSink sink (path, control, out_body != nullptr);
+  if (!http_transport_get (transport, url, control, sink, error))
     return nullptr;
   if (out_body != nullptr)
-    *out_body = http_answer_take_body (answer.get ());
-  return staged;
+    *out_body = sink.take_bytes ();
+  return sink.take_file ();
+}
+
+GBytes *download_bytes (HttpTransport *transport, const char *url, const DownloadControl &control,
+                        GError **error)
+{
+  MemorySink sink;
+  if (!http_transport_get (transport, url, control, sink, error))
+    return nullptr;
+  return sink.take_bytes ();
 }
 
 gboolean http_download_file (const char *url, const char *path, ProgressFunc progress,

@@ -46,8 +46,9 @@ typedef void (*KivByteProgressFunc) (goffset received, goffset total, gpointer u
  *   off, or sent in the chunked transfer coding, which is never taken
  * @KIV_HTTP_ERROR_MALFORMED: no request can be made from the URL (it is not an absolute http or
  *   https URL), or the answer is broken: it cannot be parsed, its Content-Length is negative,
- *   invalid or given twice differently, a redirect's Location is no URL, or more bytes follow the
- *   body than its Content-Length announced on a connection that ends with the answer
+ *   invalid or given twice differently, a redirect's Location leads to no URL the HTTP library
+ *   would follow, or more bytes follow the body than its Content-Length announced on a connection
+ *   that ends with the answer (see http_download_file())
  * @KIV_HTTP_ERROR_TOO_MANY_REDIRECTS: the redirects went on too long
  *
  * The codes of the `KIV_HTTP_ERROR` domain below 100, which say why there is no answer to take.
@@ -56,8 +57,8 @@ typedef void (*KivByteProgressFunc) (goffset received, goffset total, gpointer u
  *
  * - the status the server answered with, when it lies outside 200–299 (such as 404 or 304),
  *   with its reason phrase as the message;
- * - the redirect's own status (a 3xx such as 301 or 302) for a redirect from https to http,
- *   which is never followed, with the refused URL in the message;
+ * - the redirect's own status (a 3xx such as 301 or 302) for a redirect from https to anything
+ *   but https, which is never followed, with the refused URL in the message;
  * - 206 for a partial answer, since no range was asked for;
  * - 406 for a body in a content coding such as gzip, which is never decoded.
  *
@@ -115,19 +116,34 @@ KIV_PUBLIC GType kiv_http_error_get_type (void) G_GNUC_CONST;
  * @error: a place for the error, or %NULL
  *
  * Downloads @url with a GET request and stores the body at @path. Certificates are checked
- * against the system's trusted authorities; redirects are followed, except from https to http.
- * Blocks the calling thread until the transfer has ended.
+ * against the system's trusted authorities; redirects are followed, except from https to
+ * anything but https. What is judged is the URL the HTTP library follows, as it reads the
+ * Location itself, however that is spelled. Blocks the calling thread until the transfer has
+ * ended.
  *
  * A body is taken only once its end has been seen (its Content-Length reached, or the
  * connection closed, over TLS with TLS's own closing message), and it is stored as sent, never
- * decoded. The request asks the server to close the connection after its answer, so bytes beyond
- * the Content-Length are seen and refused, unless the answer says it keeps the connection. It is
- * written to a private staging file beside @path (".NAME.kiv-part-XXXXXX"), flushed to disk and
- * renamed over @path in one step, keeping the permission bits of the file it replaces; staging
- * files that killed runs left in that folder are removed. A 204 answer stores an empty file.
+ * decoded. The request says "Connection: close", so whatever follows the Content-Length on that
+ * connection belongs to this answer: once the announced length has arrived, what else has
+ * arrived is looked at, and the end of the connection awaited for half a second at most (a server
+ * that keeps the connection all the same never ends it). Bytes beyond the Content-Length are
+ * refused with %KIV_HTTP_ERROR_MALFORMED, whatever the answer's Connection header says. The
+ * signed retrieval of a build with a keyring (get_configuration()) fetches the file and its
+ * signature over one kept connection: there bytes beyond the Content-Length are looked at only
+ * when the answer says it closes the connection, since they would otherwise begin the next answer,
+ * and the signature vouches for the bytes.
  *
- * @progress is told "fetching %s", "saving to %s" and, after each chunk written,
- * "fetched %lu bytes", translated through gettext.
+ * The body is written as it arrives, piece by piece, to a private staging file beside @path
+ * (".NAME.kiv-part-XXXXXX"), and held in memory no more than a piece at a time. Only once it is
+ * known whole is it flushed to disk and renamed over @path in one step, keeping the permission
+ * bits of the file it replaces; staging files that killed runs left in that folder are removed.
+ * A 204 answer stores an empty file.
+ *
+ * @progress is told "fetching %s", then "saving to %s" once the answer's head is taken and,
+ * after each piece of the body is written, "fetched %lu bytes", translated through gettext: the
+ * reports follow the transfer. A body that then turns out cut short, or is refused, may so have
+ * shown "saving to" and some "fetched" reports before the failure; the file at @path is still
+ * left as it was.
  *
  * On failure @error holds the file system's error (in GIO's [error@Gio.IOErrorEnum] domain,
  * `G_IO_ERROR`) when @path cannot be written, and otherwise one in the [error@Kiv.HttpError]

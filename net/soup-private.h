@@ -8,6 +8,7 @@
 #include <gio/gio.h>
 #include <libsoup/soup.h>
 
+#include "download-private.h"
 #include "net-private.h"
 
 // Where an exchange was when the HTTP library reported a failure: the same failure (the

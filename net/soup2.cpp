@@ -47,10 +47,25 @@ SoupMessage *new_get_message (const char *url, bool keep_alive, GError **error)
   soup_message_set_http_version (message, SOUP_HTTP_1_0);
   soup_message_disable_feature (message, SOUP_TYPE_CONTENT_DECODER);
   soup_message_headers_replace (message->request_headers, "Accept-Encoding", "identity");
-  // HTTP/1.0 closes the connection after the answer unless asked not to.
-  if (keep_alive)
-    soup_message_headers_replace (message->request_headers, "Connection", "keep-alive");
+  // HTTP/1.0 would close the connection after the answer unless asked not to, but libsoup adds
+  // "Connection: Keep-Alive" to such a request on its own, and many servers keep the connection
+  // for it. So the request always says what it wants.
+  soup_message_headers_replace (message->request_headers, "Connection",
+                                keep_alive ? "keep-alive" : "close");
   return message;
+}
+
+// libsoup 2.4 follows the Location read against the message's URI, as long as that gives a URL
+// with a host; one whose host is empty ("//" alone) leads nowhere either.
+char *redirect_target (const char *url, const char *location)
+{
+  if (url == nullptr || location == nullptr)
+    return nullptr;
+  g_autoptr (SoupURI) base = soup_uri_new (url);
+  g_autoptr (SoupURI) target = base != nullptr ? soup_uri_new_with_base (base, location) : nullptr;
+  if (target == nullptr || target->host == nullptr || *target->host == '\0')
+    return nullptr;
+  return soup_uri_to_string (target, FALSE);
 }
 
 char *url_of (SoupMessage *message)

@@ -67,11 +67,27 @@ SoupMessage *new_get_message (const char *url, bool keep_alive, GError **error)
   soup_message_disable_feature (message, SOUP_TYPE_CONTENT_DECODER);
   soup_message_headers_replace (soup_message_get_request_headers (message), "Accept-Encoding",
                                 "identity");
-  // HTTP/1.1 keeps the connection after the answer unless asked not to.
-  if (!keep_alive)
-    soup_message_headers_replace (soup_message_get_request_headers (message), "Connection",
-                                  "close");
+  // HTTP/1.1 keeps the connection after the answer unless asked not to; the request says what it
+  // wants either way.
+  soup_message_headers_replace (soup_message_get_request_headers (message), "Connection",
+                                keep_alive ? "keep-alive" : "close");
   return message;
+}
+
+// libsoup 3 follows the Location read against the message's URI by GLib's parser, with its own
+// flags, as long as that gives a URL with a host.
+char *redirect_target (const char *url, const char *location)
+{
+  g_autoptr (GUri) base
+      = url != nullptr ? g_uri_parse (url, GUriFlags (SOUP_HTTP_URI_FLAGS), nullptr) : nullptr;
+  g_autoptr (GUri) target
+      = base != nullptr && location != nullptr
+            ? g_uri_parse_relative (base, location, GUriFlags (SOUP_HTTP_URI_FLAGS), nullptr)
+            : nullptr;
+  const char *host = target != nullptr ? g_uri_get_host (target) : nullptr;
+  if (host == nullptr || *host == '\0')
+    return nullptr;
+  return g_uri_to_string (target);
 }
 
 char *url_of (SoupMessage *message)

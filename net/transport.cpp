@@ -3,8 +3,7 @@
 // The half of the transport that libsoup 2.4 and libsoup 3 share: one GET, its head judged before
 // any body is read, its body read to an end that was seen, and nothing else taken. What differs
 // between the two libraries is behind soup-private.h.
-#include <algorithm>
-#include <utility>
+#include <memory>
 
 #include "soup-private.h"
 
@@ -16,18 +15,16 @@ struct HttpTransport
   GError *distrust;          // why no server can be trusted (the authorities named cannot be read)
 };
 
-struct HttpAnswer
-{
-  GByteArray *body;
-  GArray *piece_ends; // of gsize: where each piece the library handed over ends in body
-  goffset announced;  // the head's Content-Length, or -1
-};
-
 namespace
 {
 // The body is read in pieces of at most the size libsoup hands over, so that the progress comes
 // as often as it always did.
 constexpr gsize piece_size = 8192;
+
+// How long the end of a connection that was asked to close is awaited once the announced length
+// has arrived. A server that keeps it open all the same never sends that end; one that sends more
+// than it announced has sent it with the body, or a moment after.
+constexpr guint end_wait_ms = 500;
 
 // One exchange's own cancellable, cancelled by the caller's and by a refusal of ours, so that a
 // refused head never cancels what the caller handed in.
@@ -121,8 +118,11 @@ AnswerHead head_of (SoupMessage *message)
 void judge_head (SoupMessage *message, gpointer data)
 {
   auto *exchange = static_cast<Exchange *> (data);
-  const AnswerHead head = head_of (message);
+  AnswerHead head = head_of (message);
   g_autofree char *url = url_of (message);
+  g_autofree char *target
+      = head.location != nullptr ? redirect_target (url, head.location) : nullptr;
+  head.redirect_target = target;
   GError *refusal = nullptr;
   if (!check_answer_head (url, head, &refusal))
     exchange->refuse (refusal);
@@ -178,17 +178,67 @@ void set_failure (const Exchange &exchange, SoupMessage *message, GError *failur
     set_transport_error (message, failure, phase, error);
 }
 
+gboolean wake_when_readable (GObject *, gpointer woken)
+{
+  *static_cast<bool *> (woken) = true;
+  return G_SOURCE_REMOVE;
+}
+
+gboolean wake_when_late (gpointer woken)
+{
+  *static_cast<bool *> (woken) = true;
+  return G_SOURCE_REMOVE;
+}
+
+// Reads one byte of stream, waiting for it at most end_wait_ms: 1 for a byte, 0 for the end of
+// the stream, -1 when the stream failed, was cancelled, sent nothing in time, or cannot be waited
+// on with a bound. Bytes that have already arrived are read at once.
+gssize read_byte_soon (GInputStream *stream, char *byte, GCancellable *cancellable)
+{
+  if (!G_IS_POLLABLE_INPUT_STREAM (stream)
+      || !g_pollable_input_stream_can_poll (G_POLLABLE_INPUT_STREAM (stream)))
+    return -1;
+  auto *pollable = G_POLLABLE_INPUT_STREAM (stream);
+  const gint64 deadline = g_get_monotonic_time () + end_wait_ms * G_TIME_SPAN_MILLISECOND;
+  g_autoptr (GMainContext) context = g_main_context_new ();
+  while (true)
+    {
+      g_autoptr (GError) failure = nullptr;
+      const gssize n
+          = g_pollable_input_stream_read_nonblocking (pollable, byte, 1, cancellable, &failure);
+      if (n >= 0)
+        return n;
+      const gint64 left = deadline - g_get_monotonic_time ();
+      if (!g_error_matches (failure, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK) || left <= 0)
+        return -1;
+      // Whichever comes first: the stream can be read (or is cancelled), or the time is up.
+      bool woken = false;
+      g_autoptr (GSource) readable = g_pollable_input_stream_create_source (pollable, cancellable);
+      g_autoptr (GSource) late = g_timeout_source_new (guint (left / 1000) + 1);
+      g_source_set_callback (readable, G_SOURCE_FUNC (wake_when_readable), &woken, nullptr);
+      g_source_set_callback (late, wake_when_late, &woken, nullptr);
+      g_source_attach (readable, context);
+      g_source_attach (late, context);
+      while (!woken)
+        g_main_context_iteration (context, TRUE);
+      g_source_destroy (readable);
+      g_source_destroy (late);
+    }
+}
+
 // The library stops reading at the announced length and drops what follows with the connection.
 // On a connection that ends with the answer, whatever follows the body belongs to the answer: a
 // server that sends more than it announced, so that the first bytes alone make another file, is
-// refused. The connection's stream lies beneath the body's (each stream of the library's reads
-// from the one below it, the lowest keeping what was read ahead), so it is read there, up to its
-// end. On a connection kept for another request, what follows would be the next answer: it is
-// not looked at.
+// refused. A connection the request asked to close is such a connection whatever the answer says
+// (a server that keeps it all the same has nothing more to send on it). The connection's stream
+// lies beneath the body's (each stream of the library's reads from the one below it, the lowest
+// keeping what was read ahead), so it is read there: what has arrived at once, and then up to its
+// end for a short while at most, since a server that keeps the connection never ends it. On a
+// connection kept for another request, what follows would be the next answer: it is not looked at.
 bool check_nothing_follows (GInputStream *body, const AnswerHead &head, bool keep_alive,
                             GCancellable *cancellable, GError **error)
 {
-  if (!ends_connection (head, !keep_alive))
+  if (keep_alive && !ends_connection (head, false))
     return true;
   GInputStream *connection = body;
   while (G_IS_FILTER_INPUT_STREAM (connection)
@@ -196,32 +246,32 @@ bool check_nothing_follows (GInputStream *body, const AnswerHead &head, bool kee
              g_filter_input_stream_get_base_stream (G_FILTER_INPUT_STREAM (connection))))
     connection = g_filter_input_stream_get_base_stream (G_FILTER_INPUT_STREAM (connection));
   char byte;
-  if (connection == body || g_input_stream_read (connection, &byte, 1, cancellable, nullptr) <= 0)
-    return true; // the end, or a connection that failed after the whole body
+  if (connection == body || read_byte_soon (connection, &byte, cancellable) <= 0)
+    return true; // the end, a connection that failed after the whole body, or no end in sight
   g_set_error_literal (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_MALFORMED,
                        "Body longer than announced: more bytes follow its Content-Length");
   return false;
 }
 
-// Reads the body to its end into answer, and what follows it where that can be seen. The body is
-// held in one buffer, which cannot pass 4 GiB: a longer body is refused, never wrapped around.
+// Reads the body to its end, handing each piece to sink as it arrives, and what follows it where
+// that can be seen. *out_length is how much was handed over.
 bool read_body (SoupMessage *message, GInputStream *body, const Exchange &exchange,
-                const AnswerHead &head, bool keep_alive, HttpAnswer *answer, GError **error)
+                const AnswerHead &head, bool keep_alive, BodySink &sink, goffset *out_length,
+                GError **error)
 {
   const goffset announced = content_length_of (head);
+  if (!sink.begin (announced, error))
+    return false;
+  const std::unique_ptr<char[]> piece (new char[piece_size]);
+  goffset &received = *out_length;
   while (true)
     {
-      if (goffset (answer->body->len) == announced
+      if (received == announced
           && !check_nothing_follows (body, head, keep_alive, exchange.cancellable, error))
         return false;
-      const gsize old_length = answer->body->len;
-      if (old_length > G_MAXUINT - piece_size)
-        return too_large (goffset (G_MAXUINT - piece_size), error);
-      g_byte_array_set_size (answer->body, guint (old_length + piece_size));
       g_autoptr (GError) failure = nullptr;
-      const gssize n = g_input_stream_read (body, answer->body->data + old_length, piece_size,
-                                            exchange.cancellable, &failure);
-      g_byte_array_set_size (answer->body, guint (old_length + std::max<gssize> (n, 0)));
+      const gssize n
+          = g_input_stream_read (body, piece.get (), piece_size, exchange.cancellable, &failure);
       if (n < 0)
         {
           set_failure (exchange, message, failure, Phase::body, error);
@@ -229,10 +279,13 @@ bool read_body (SoupMessage *message, GInputStream *body, const Exchange &exchan
         }
       if (n == 0)
         return true;
-      if (exchange.max_size >= 0 && goffset (answer->body->len) > exchange.max_size)
+      received += n;
+      if (exchange.max_size >= 0 && received > exchange.max_size)
         return too_large (exchange.max_size, error);
-      const gsize end = answer->body->len;
-      g_array_append_val (answer->piece_ends, end);
+      // A sink that takes a while (a slow disk) must not hold up a cancellation.
+      if (g_cancellable_set_error_if_cancelled (exchange.caller, error)
+          || !sink.take ({ piece.get (), gsize (n) }, error))
+        return false;
     }
 }
 
@@ -252,14 +305,6 @@ void HttpTransportFree::operator() (HttpTransport *transport) const
   g_clear_object (&transport->authorities);
   g_clear_error (&transport->distrust);
   g_free (transport);
-}
-
-void HttpAnswerFree::operator() (HttpAnswer *answer) const
-{
-  if (answer->body != nullptr)
-    g_byte_array_unref (answer->body);
-  g_array_unref (answer->piece_ends);
-  g_free (answer);
 }
 
 HttpTransportPtr http_transport_new (bool keep_alive, const char *authorities)
@@ -290,19 +335,19 @@ HttpTransportPtr http_transport_new (bool keep_alive, const char *authorities)
   return HttpTransportPtr (transport);
 }
 
-HttpAnswerPtr http_transport_get (HttpTransport *transport, const char *url,
-                                  const DownloadControl &control, GError **error)
+gboolean http_transport_get (HttpTransport *transport, const char *url,
+                             const DownloadControl &control, BodySink &sink, GError **error)
 {
   if (g_cancellable_set_error_if_cancelled (control.cancellable, error))
-    return nullptr;
+    return FALSE;
   if (transport->distrust != nullptr)
     {
       g_propagate_error (error, g_error_copy (transport->distrust));
-      return nullptr;
+      return FALSE;
     }
   g_autoptr (SoupMessage) message = new_get_message (url, transport->keep_alive, error);
   if (message == nullptr)
-    return nullptr;
+    return FALSE;
 
   g_autoptr (GCancellable) cancellable = g_cancellable_new ();
   Exchange exchange{ control.cancellable, cancellable, control.max_size, transport->authorities };
@@ -316,9 +361,6 @@ HttpAnswerPtr http_transport_get (HttpTransport *transport, const char *url,
                                      cancellable, nullptr);
   g_signal_connect (message, "got-headers", G_CALLBACK (judge_head), &exchange);
   g_signal_connect (message, "network-event", G_CALLBACK (watch_tls), &exchange);
-  HttpAnswerPtr answer (g_new0 (HttpAnswer, 1));
-  answer->body = g_byte_array_new ();
-  answer->piece_ends = g_array_new (FALSE, FALSE, sizeof (gsize));
 
   g_autoptr (GError) failure = nullptr;
   g_autoptr (GInputStream) body
@@ -328,45 +370,23 @@ HttpAnswerPtr http_transport_get (HttpTransport *transport, const char *url,
     set_failure (exchange, message, failure, Phase::head, error);
 
   const AnswerHead head = head_of (message);
-  const bool has_body
-      = SOUP_STATUS_IS_SUCCESSFUL (head.status) && head.status != SOUP_STATUS_NO_CONTENT;
+  const bool successful = SOUP_STATUS_IS_SUCCESSFUL (head.status);
+  const bool has_body = successful && head.status != SOUP_STATUS_NO_CONTENT;
   if (ok && has_body && head.transfer_encoding != nullptr)
     {
       g_set_error_literal (error, KIV_HTTP_ERROR, KIV_HTTP_ERROR_IO, transfer_coding_refusal);
       ok = false;
     }
+  goffset length = 0;
   if (ok && has_body)
-    ok = read_body (message, body, exchange, head, transport->keep_alive, answer.get (), error);
-  ok = ok && check_answer (head, reason_of (message), goffset (answer->body->len), error);
-  answer->announced = content_length_of (head);
+    ok = read_body (message, body, exchange, head, transport->keep_alive, sink, &length, error);
+  else if (ok && successful)
+    ok = sink.begin (0, error);
+  ok = ok && check_answer (head, reason_of (message), length, error);
 
   g_signal_handlers_disconnect_by_data (message, &exchange);
   if (forward != 0)
     g_cancellable_disconnect (control.cancellable, forward);
   g_clear_error (&exchange.refusal);
-  return ok ? std::move (answer) : nullptr;
-}
-
-bool http_answer_visit_body (const HttpAnswer *answer, BodyVisitor visit, gpointer data)
-{
-  gsize start = 0;
-  for (guint i = 0; i < answer->piece_ends->len; i++)
-    {
-      const gsize end = g_array_index (answer->piece_ends, gsize, i);
-      if (!visit ({ reinterpret_cast<const char *> (answer->body->data) + start, end - start },
-                  data))
-        return false;
-      start = end;
-    }
-  return true;
-}
-
-goffset http_answer_announced_length (const HttpAnswer *answer)
-{
-  return answer->announced;
-}
-
-GBytes *http_answer_take_body (HttpAnswer *answer)
-{
-  return g_byte_array_free_to_bytes (std::exchange (answer->body, nullptr));
+  return ok;
 }

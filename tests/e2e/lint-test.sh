@@ -52,8 +52,8 @@ same_as_driver ()
   diff -u "$SANDBOX/want" "$SANDBOX/got"
 }
 
-# A URL is fetched with the back end's download into a temporary file that does not stay, and is
-# checked as the same file on disk would be.
+# A URL is fetched with the back end's download straight into memory, leaving no file behind, and
+# is checked as the same file on disk would be.
 checks_a_url ()
 {
   machines_file "$SANDBOX/cfg"

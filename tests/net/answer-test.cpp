@@ -52,7 +52,7 @@ TEST (CheckAnswerHead, RefusesWhatCannotBeTheWholeFileOverTheSameTrust)
       "from https to http://127.0.0.1/gfx/kiv-config.cfg" },
     { https_url, 301, nullptr, nullptr, "http://mirror.example/x", 301 },
     { https_url, 303, "0", nullptr, "http://mirror.example/x", 303 },
-    { https_url, 307, nullptr, nullptr, "  http://127.0.0.1:8080/x\t", 307,
+    { https_url, 307, nullptr, nullptr, "http://127.0.0.1:8080/x", 307,
       " http://127.0.0.1:8080/x" },
     { https_url, 308, nullptr, nullptr, "HTTP://127.0.0.1/x", 308 }, // schemes ignore case
     { https_url, 300, nullptr, nullptr, "http://127.0.0.1/x", 300 },
@@ -67,7 +67,6 @@ TEST (CheckAnswerHead, RefusesWhatCannotBeTheWholeFileOverTheSameTrust)
     { http_url, 302, nullptr, nullptr, "http://[::1", malformed, "Invalid Redirect URL" },
     { https_url, 301, nullptr, nullptr, "https://[::1/x", malformed },
     { https_url, 302, nullptr, nullptr, "http://;evil/", 302, "from https to http://;evil/" },
-    { https_url, 302, nullptr, nullptr, "http://%zz/", malformed },
     // 304 and 305 are not followed, so their Location leads nowhere; they fail later.
     { https_url, 304, nullptr, nullptr, "http://127.0.0.1/x", 0 },
     { https_url, 305, nullptr, nullptr, "http://proxy.example/", 0 },
@@ -110,10 +109,13 @@ TEST (CheckAnswerHead, RefusesWhatCannotBeTheWholeFileOverTheSameTrust)
                     + " coding " + (c.coding ? c.coding : "(none)") + " location "
                     + (c.location ? c.location : "(none)") + " for " + c.url);
       g_autoptr (GError) error = nullptr;
+      g_autofree char *target
+          = c.location != nullptr ? redirect_target (c.url, c.location) : nullptr;
       const AnswerHead head{ .status = c.status,
                              .content_length = c.length,
                              .content_encoding = c.coding,
-                             .location = c.location };
+                             .location = c.location,
+                             .redirect_target = target };
       const gboolean ok = check_answer_head (c.url, head, &error);
       expect_verdict (ok, error, c.want_code, c.message);
       EXPECT_EQ (take_logs (), std::vector<LogRecord>{});
@@ -224,4 +226,36 @@ TEST (EndsConnection, FollowsTheVersionAndTheConnectionHeader)
       const AnswerHead head{ .status = 200, .connection = c.connection, .http_1_0 = c.http_1_0 };
       EXPECT_EQ (ends_connection (head, c.asked_to_close), c.want);
     }
+}
+
+// However a Location spells its way to cleartext, what the HTTP library would follow is what is
+// judged: from https, a redirect is taken only to https.
+TEST (CheckAnswerHead, NoSpellingOfALocationLeadsToHttp)
+{
+  const char *const locations[] = {
+    "ht\ttp://127.0.0.1/x",  "http\t://127.0.0.1/x", "h\r\nttp://127.0.0.1/x",
+    "http:\t//127.0.0.1/x",  " http://127.0.0.1/x",  "http://127.0.0.1/x ",
+    "\thttp://127.0.0.1/x",  "HTTP://127.0.0.1/x",   "hTtP://127.0.0.1/x",
+    "http:\\\\127.0.0.1\\x", "\\\\127.0.0.1\\x",     "http:127.0.0.1/x",
+    "http:/127.0.0.1/x",     "http:///127.0.0.1/x",  "%68ttp://127.0.0.1/x",
+    "http%3A//127.0.0.1/x",  "//127.0.0.1/x",        "https://127.0.0.1/x",
+    "http://%zz/",
+  };
+  for (const char *location : locations)
+    {
+      SCOPED_TRACE (location);
+      g_autofree char *target = redirect_target (https_url, location);
+      const AnswerHead head{ .status = 302, .location = location, .redirect_target = target };
+      g_autoptr (GError) error = nullptr;
+      if (check_answer_head (https_url, head, &error))
+        {
+          ASSERT_NE (target, nullptr);
+          EXPECT_TRUE (g_str_has_prefix (target, "https://")) << target;
+        }
+      else
+        EXPECT_TRUE (error->code == 302 || error->code == KIV_HTTP_ERROR_MALFORMED);
+    }
+  // The plainest spelling still reaches the check.
+  g_autofree char *plain = redirect_target (https_url, "http://127.0.0.1/x");
+  EXPECT_STREQ (plain, "http://127.0.0.1/x");
 }

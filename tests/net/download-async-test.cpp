@@ -24,6 +24,7 @@ struct AsyncRun
   GThread *loop_thread = g_thread_self ();
   std::vector<std::string> progress;
   std::vector<std::pair<goffset, goffset>> bytes; // received, total
+  TimedProgress timed;
   bool progress_on_loop_thread = true;
   gboolean ok = FALSE;
   GError *error = nullptr;
@@ -47,6 +48,7 @@ struct AsyncRun
   {
     auto *run = static_cast<AsyncRun *> (data);
     run->progress.emplace_back (message);
+    record_timed (message, &run->timed);
     run->progress_on_loop_thread &= g_thread_self () == run->loop_thread;
   }
 
@@ -185,6 +187,18 @@ TEST (HttpDownloadFileAsync, ChecksItsArgumentsWhenCalled)
   EXPECT_EQ (logs[0].level, G_LOG_LEVEL_CRITICAL);
   EXPECT_EQ (logs[1].level, G_LOG_LEVEL_CRITICAL);
   EXPECT_EQ (contents (scratch.path ("x")), "(unreadable)");
+}
+
+// The reports of a slow server's body reach the loop while it is sent, not after the last byte.
+TEST (HttpDownloadFileAsync, ReportsTheBodyWhileTheServerSendsIt)
+{
+  const std::string body (150000, 'k');
+  PythonFileServer slow (body, 3, 400);
+  Scratch scratch;
+  AsyncRun run;
+  run.download (slow.url (), scratch.path ("target"));
+  ASSERT_TRUE (run.ok) << run.error->message;
+  EXPECT_EQ (reports_not_streamed (run.timed, run.ended, 2 * 400), "");
 }
 
 // Whatever the download waits for, a cancellation ends it within 200 ms, with the older file as

@@ -68,9 +68,23 @@ GQuark http_domain ()
 constexpr const char *cut_short_reply = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n"
                                         "Connection: close\r\n\r\n0123456789";
 
+// The progress a download that failed may have reported: that it was fetching and, when the
+// answer's head was taken, that it was saving and what it had fetched, since the body is written
+// as it arrives.
+void expect_failed_progress (const std::vector<std::string> &progress, const std::string &url,
+                             const std::string &path)
+{
+  ASSERT_FALSE (progress.empty ());
+  EXPECT_EQ (progress[0], "fetching " + url);
+  if (progress.size () > 1)
+    {
+      EXPECT_EQ (progress[1], "saving to " + path);
+      EXPECT_EQ (fetched_reports (progress).size (), progress.size () - 2);
+    }
+}
+
 // A download of url into an older file that fails with the given code and a message holding
-// the given text, after reporting only that it was fetching, and leaves the older file as it
-// was with nothing beside it.
+// the given text, and leaves the older file as it was with nothing beside it.
 void expect_refused (const std::string &url, guint code, const char *message)
 {
   SCOPED_TRACE (url);
@@ -85,20 +99,24 @@ void expect_refused (const std::string &url, guint code, const char *message)
   EXPECT_EQ (r.error->domain, http_domain ());
   EXPECT_EQ (r.error->code, int (code)) << r.error->message;
   EXPECT_NE (strstr (r.error->message, message), nullptr) << r.error->message;
-  EXPECT_EQ (r.progress, std::vector<std::string>{ "fetching " + url });
+  expect_failed_progress (r.progress, url, path);
   EXPECT_EQ (contents (path), "older copy");
   EXPECT_TRUE (scratch.others ("target").empty ());
 }
 
 // A download of url into an older file that succeeds and stores want, with nothing beside it.
-void expect_stored (const std::string &url, const std::string &want)
+// *out_elapsed, when given, is how long the download took.
+void expect_stored (const std::string &url, const std::string &want, gint64 *out_elapsed = nullptr)
 {
   SCOPED_TRACE (url);
   Scratch scratch;
   const auto path = scratch.path ("target");
   ASSERT_TRUE (put (path, "older copy"));
   Result r;
+  const gint64 start = g_get_monotonic_time ();
   download (url, path, &r);
+  if (out_elapsed != nullptr)
+    *out_elapsed = g_get_monotonic_time () - start;
   EXPECT_TRUE (r.ok) << (r.error != nullptr ? r.error->message : "");
   const auto stored = contents (path);
   EXPECT_TRUE (stored == want) << stored.size () << " bytes stored, " << want.size () << " served";
@@ -588,4 +606,66 @@ TEST (HttpDownloadFile, KeepsThePermissionBitsOfTheFileItReplaces)
       EXPECT_FALSE (watch.modes.empty ());
       EXPECT_EQ (watch.modes, std::vector<unsigned> (watch.modes.size (), 0600u));
     }
+}
+
+// Servers nobody here wrote, as a configuration author starts them, and the bundled one: each
+// serves the same files whole, and at once, since each closes the connection as asked.
+TEST (HttpDownloadFile, ServesTheSameFilesFromServersOfEveryKind)
+{
+  for (const std::string &file : { std::string (served_text), big_body () })
+    {
+      PythonFileServer python (file);
+      NginxServer nginx (file);
+      ConfigServer bundled ("normal", file);
+      if (!nginx.running ())
+        ADD_FAILURE () << "nginx (nginx-light) did not start";
+      for (const auto &url : { python.url (), nginx.url (), bundled.url () })
+        {
+          gint64 elapsed = 0;
+          expect_stored (url, file, &elapsed);
+          EXPECT_LT (elapsed, 400 * G_TIME_SPAN_MILLISECOND) << url;
+        }
+    }
+}
+
+// A server that keeps the connection open whatever the request asked: bytes past the announced
+// length are refused even though it says keep-alive, and a body of just that length is taken
+// after a short wait for an end that never comes.
+TEST (HttpDownloadFile, AConnectionAskedToCloseEndsWithItsAnswer)
+{
+  const struct
+  {
+    const char *reply;
+    int refused_code; // 0: the body "hello" is stored
+  } cases[] = {
+    { "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: keep-alive\r\n\r\nhello, and more",
+      KIV_HTTP_ERROR_MALFORMED },
+    { "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello, and more", KIV_HTTP_ERROR_MALFORMED },
+    { "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: keep-alive\r\n\r\nhello", 0 },
+    { "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", 0 }, // as Python's http.server
+    { "HTTP/1.0 200 OK\r\nContent-Length: 5\r\nConnection: keep-alive\r\n\r\nhello", 0 },
+  };
+  for (const auto &c : cases)
+    {
+      RawServer server (c.reply, true);
+      const gint64 start = g_get_monotonic_time ();
+      if (c.refused_code != 0)
+        expect_refused (server.url (), guint (c.refused_code), "longer than announced");
+      else
+        expect_stored (server.url (), "hello");
+      EXPECT_LT (g_get_monotonic_time () - start, G_TIME_SPAN_SECOND) << c.reply;
+    }
+}
+
+// A slow server's body is reported as it arrives: the first report comes with the first bytes,
+// long before the last ones are sent.
+TEST (HttpDownloadFile, ReportsTheBodyWhileTheServerSendsIt)
+{
+  PythonFileServer slow (big_body (), 3, 400);
+  Scratch scratch;
+  TimedProgress progress;
+  ASSERT_TRUE (http_download_file (slow.url ().c_str (), scratch.path ("target").c_str (),
+                                   record_timed, &progress, nullptr));
+  EXPECT_EQ (reports_not_streamed (progress, g_get_monotonic_time (), 2 * 400), "");
+  EXPECT_EQ (contents (scratch.path ("target")), big_body ());
 }

@@ -84,6 +84,26 @@ void record (const char *message, gpointer user_data)
   static_cast<std::vector<std::string> *> (user_data)->emplace_back (message);
 }
 
+void record_timed (const char *message, gpointer user_data)
+{
+  auto *progress = static_cast<TimedProgress *> (user_data);
+  progress->messages.emplace_back (message);
+  progress->times.push_back (g_get_monotonic_time ());
+}
+
+std::string reports_not_streamed (const TimedProgress &progress, gint64 end, int pause_ms)
+{
+  std::size_t first = 0;
+  while (first < progress.messages.size () && !progress.messages[first].starts_with ("fetched "))
+    first++;
+  if (first == progress.messages.size ())
+    return "no \"fetched\" report";
+  const gint64 before_end = (end - progress.times[first]) / 1000;
+  if (before_end < pause_ms * 3 / 4)
+    return "the first report came only " + std::to_string (before_end) + " ms before the end";
+  return {};
+}
+
 std::vector<std::string> fetched_reports (const std::vector<std::string> &progress)
 {
   std::vector<std::string> found;
@@ -137,7 +157,8 @@ TrustingSelfSigned::~TrustingSelfSigned ()
   g_tls_backend_set_default_database (g_tls_backend_get_default (), nullptr);
 }
 
-RawServer::RawServer (std::string reply) : reply_ (std::move (reply))
+RawServer::RawServer (std::string reply, bool keep_open)
+    : reply_ (std::move (reply)), keep_open_ (keep_open)
 {
   start ();
 }
@@ -199,7 +220,10 @@ void RawServer::serve ()
             break;
           sent += gsize (n);
         }
-      close (client);
+      if (keep_open_)
+        held_.push_back (client);
+      else
+        close (client);
     }
 }
 
@@ -293,29 +317,73 @@ ServerProcess::~ServerProcess ()
   g_object_unref (process_);
 }
 
-bool ServerProcess::start (std::vector<std::string> argv, const std::string &ready_file)
+bool ServerProcess::spawn (const std::vector<std::string> &argv)
 {
-  for (const char *arg : { "--port", "0", "--ready-file" })
-    argv.emplace_back (arg);
-  argv.push_back (ready_file);
   g_autoptr (GPtrArray) args = g_ptr_array_new ();
   for (const auto &arg : argv)
     g_ptr_array_add (args, const_cast<char *> (arg.c_str ()));
   g_ptr_array_add (args, nullptr);
   process_ = g_subprocess_newv (reinterpret_cast<const char *const *> (args->pdata),
                                 G_SUBPROCESS_FLAGS_STDERR_SILENCE, nullptr);
-  for (int i = 0; i < 500 && port_ == 0 && process_ != nullptr; i++, g_usleep (10000))
+  return process_ != nullptr;
+}
+
+// Waits five seconds at most for ready to give a port.
+template <typename Ready> guint wait_for_port (const std::vector<std::string> &argv, Ready ready)
+{
+  guint port = 0;
+  for (int i = 0; i < 500 && port == 0; i++, g_usleep (10000))
+    port = ready ();
+  if (port == 0)
     {
+      std::string command;
+      for (const auto &arg : argv)
+        command += arg + " ";
+      g_printerr ("kiv-http-test: did not start: %s\n", command.c_str ());
+    }
+  return port;
+}
+
+bool ServerProcess::start (std::vector<std::string> argv, const std::string &ready_file)
+{
+  for (const char *arg : { "--port", "0", "--ready-file" })
+    argv.emplace_back (arg);
+  argv.push_back (ready_file);
+  if (spawn (argv))
+    port_ = wait_for_port (argv, [&] {
       g_autofree char *text = nullptr;
-      if (g_file_get_contents (ready_file.c_str (), &text, nullptr, nullptr))
-        port_ = guint (g_ascii_strtoull (text, nullptr, 10));
-    }
-  if (port_ == 0)
-    {
-      g_autofree char *command = g_strjoinv (" ", reinterpret_cast<char **> (args->pdata));
-      g_printerr ("kiv-http-test: did not start: %s\n", command);
-    }
+      return g_file_get_contents (ready_file.c_str (), &text, nullptr, nullptr)
+                 ? guint (g_ascii_strtoull (text, nullptr, 10))
+                 : 0u;
+    });
   return port_ != 0;
+}
+
+bool ServerProcess::start_on_port (const std::vector<std::string> &argv, guint16 port)
+{
+  if (spawn (argv))
+    port_ = wait_for_port (argv, [&] {
+      const int fd = socket (AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl (INADDR_LOOPBACK);
+      address.sin_port = htons (port);
+      const bool up
+          = fd >= 0 && connect (fd, reinterpret_cast<sockaddr *> (&address), sizeof address) == 0;
+      if (fd >= 0)
+        close (fd);
+      return up ? guint (port) : 0u;
+    });
+  return port_ != 0;
+}
+
+guint16 free_loopback_port ()
+{
+  guint16 port = 0;
+  const int fd = bind_loopback (SOCK_STREAM, 0, &port);
+  if (fd >= 0)
+    close (fd);
+  return port;
 }
 
 ConfigServer::ConfigServer (const char *mode, std::string_view file_text, Scheme scheme,
@@ -359,4 +427,49 @@ OldTlsServer::OldTlsServer (std::string_view file_text, Version version)
 std::string OldTlsServer::url () const
 {
   return "https://127.0.0.1:" + std::to_string (process_.port ()) + KIV_CONFIG_PATH;
+}
+
+PythonFileServer::PythonFileServer (std::string_view file_text, int pieces, int pause_ms)
+{
+  const auto file = scratch_.path ("served");
+  put (file, file_text);
+  process_.start ({ "python3", KIV_PYTHON_FILE_SERVER_PATH, "--file", file, "--pieces",
+                    std::to_string (pieces), "--pause-ms", std::to_string (pause_ms) },
+                  scratch_.path ("ready"));
+}
+
+std::string PythonFileServer::url () const
+{
+  return "http://127.0.0.1:" + std::to_string (process_.port ()) + KIV_CONFIG_PATH;
+}
+
+NginxServer::NginxServer (std::string_view file_text)
+{
+  const char *nginx = "/usr/sbin/nginx";
+  if (!g_file_test (nginx, G_FILE_TEST_IS_EXECUTABLE))
+    return;
+  const auto root = scratch_.path ("root");
+  const auto served = root + KIV_CONFIG_PATH;
+  g_autofree char *folder = g_path_get_dirname (served.c_str ());
+  g_mkdir_with_parents (folder, 0700);
+  put (served, file_text);
+  const guint16 port = free_loopback_port ();
+  // One process in the foreground, so that it neither switches to another user nor outlives the
+  // object; every path it writes is in the scratch folder.
+  const auto dir = scratch_.path ("");
+  std::string conf = "daemon off;\nmaster_process off;\npid " + dir + "nginx.pid;\n"
+                     + "error_log stderr;\nevents { worker_connections 16; }\n"
+                     + "http {\n  access_log off;\n";
+  for (const char *temp : { "client_body", "proxy", "fastcgi", "uwsgi", "scgi" })
+    conf += std::string ("  ") + temp + "_temp_path " + dir + temp + ";\n";
+  conf += "  server {\n    listen 127.0.0.1:" + std::to_string (port) + ";\n    root " + root
+          + ";\n  }\n}\n";
+  put (scratch_.path ("nginx.conf"), conf);
+  process_.start_on_port ({ nginx, "-e", "stderr", "-p", dir, "-c", scratch_.path ("nginx.conf") },
+                          port);
+}
+
+std::string NginxServer::url () const
+{
+  return "http://127.0.0.1:" + std::to_string (process_.port ()) + KIV_CONFIG_PATH;
 }

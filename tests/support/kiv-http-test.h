@@ -44,6 +44,22 @@ bool put (const std::string &path, std::string_view text);
 // A ProgressFunc that appends each message to the std::vector<std::string> its data points to.
 void record (const char *message, gpointer user_data);
 
+// Progress messages with the monotonic time each arrived at.
+struct TimedProgress
+{
+  std::vector<std::string> messages;
+  std::vector<gint64> times;
+};
+
+// A ProgressFunc that appends each message and its time to the TimedProgress its data points to.
+void record_timed (const char *message, gpointer user_data);
+
+// Why a download that ended at end, from a server that paused pause_ms in all while sending, did
+// not report its body while it came, or an empty string: the first "fetched" report must come
+// most of the pauses before the end. (How soon it follows the first bytes is for bench/ to
+// measure: a loaded machine delays a thread by more than that.)
+std::string reports_not_streamed (const TimedProgress &progress, gint64 end, int pause_ms);
+
 // The "fetched N bytes" reports among the progress messages, in order.
 std::vector<std::string> fetched_reports (const std::vector<std::string> &progress);
 
@@ -69,8 +85,9 @@ private:
 };
 
 // Sends the same bytes in answer to every connection on 127.0.0.1 and closes it, whatever the
-// bytes promise; or, made with never_answer, accepts every connection and then neither sends
-// anything nor closes it while the server lives, as a server that hangs does.
+// bytes promise, or with keep_open holds it open after them while the server lives, whatever the
+// request asked; or, made with never_answer, accepts every connection and then neither sends
+// anything nor closes it, as a server that hangs does.
 class RawServer
 {
 public:
@@ -79,7 +96,7 @@ public:
   };
   static constexpr NeverAnswer never_answer{};
 
-  explicit RawServer (std::string reply);
+  explicit RawServer (std::string reply, bool keep_open = false);
   explicit RawServer (NeverAnswer);
   ~RawServer ();
   RawServer (const RawServer &) = delete;
@@ -94,7 +111,7 @@ private:
   void serve ();
 
   std::string reply_;
-  bool answers_ = true;
+  bool answers_ = true, keep_open_ = false;
   int fd_ = -1;
   guint16 port_ = 0;
   std::atomic<int> connections_ = 0;
@@ -168,13 +185,21 @@ public:
   // and ready_file as its ready file; false, said on standard error, if it did not start within
   // five seconds.
   bool start (std::vector<std::string> argv, const std::string &ready_file);
+  // Runs argv as start does, for a program that cannot write a ready file: it is told to listen on
+  // port, and waited for until it accepts a connection there.
+  bool start_on_port (const std::vector<std::string> &argv, guint16 port);
   // 0 until it has started.
   guint port () const { return port_; }
 
 private:
+  bool spawn (const std::vector<std::string> &argv);
+
   GSubprocess *process_ = nullptr;
   guint port_ = 0;
 };
+
+// A port of 127.0.0.1 that was free a moment ago, for a server that cannot pick its own.
+guint16 free_loopback_port ();
 
 // The bundled configuration server (server/config-server.cpp) in one of its modes, on a free
 // port of 127.0.0.1, serving file_text at KIV_CONFIG_PATH, with any further options given.
@@ -205,6 +230,37 @@ public:
   };
   explicit OldTlsServer (std::string_view file_text, Version version = Version::tls1_1);
 
+  std::string url () const;
+
+private:
+  Scratch scratch_;
+  ServerProcess process_;
+};
+
+// tests/support/python-file-server.py, Python's own http.server with its HTTP/1.1 handler, on a
+// free port of 127.0.0.1, answering every GET with file_text and its length; in pieces pieces with
+// pause_ms before each one after the first.
+class PythonFileServer
+{
+public:
+  explicit PythonFileServer (std::string_view file_text, int pieces = 1, int pause_ms = 0);
+
+  std::string url () const;
+
+private:
+  Scratch scratch_;
+  ServerProcess process_;
+};
+
+// nginx (Debian's nginx-light), as a distribution configures nothing more than a root, run in the
+// foreground as one process on a free port of 127.0.0.1 and serving file_text at KIV_CONFIG_PATH.
+// Its port is 0 when no nginx can be run here.
+class NginxServer
+{
+public:
+  explicit NginxServer (std::string_view file_text);
+
+  bool running () const { return process_.port () != 0; }
   std::string url () const;
 
 private:

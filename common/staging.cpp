@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // SPDX-FileCopyrightText: 2026 The kiv authors
-// Files that must never be half-written: a download is written to a staging file in the
+// Files that must never be half-written: a new file is written to a staging file in the
 // destination's directory, so that one rename puts the whole of it in place.
 #include <algorithm>
 #include <cerrno>
@@ -16,7 +16,6 @@
 #include <glib/gstdio.h>
 
 #include "common-private.h"
-#include "net-private.h"
 
 namespace
 {
@@ -53,10 +52,9 @@ void remove_if_abandoned (const char *dir, const char *name)
   const UniqueFd fd (open (path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   if (!fd)
     return;
-  struct stat locked, named;
+  struct stat locked;
   if (flock (fd.get (), LOCK_EX | LOCK_NB) == 0 && fstat (fd.get (), &locked) == 0
-      && lstat (path, &named) == 0 && S_ISREG (locked.st_mode) && locked.st_dev == named.st_dev
-      && locked.st_ino == named.st_ino)
+      && S_ISREG (locked.st_mode) && names_open_file (path, fd.get ()))
     g_unlink (path);
 }
 
@@ -93,6 +91,13 @@ unsigned fresh_file_mode ()
   return 0666 & ~mask;
 }
 } // namespace
+
+bool names_open_file (const char *path, int fd)
+{
+  struct stat held, named;
+  return fstat (fd, &held) == 0 && lstat (path, &named) == 0 && held.st_dev == named.st_dev
+         && held.st_ino == named.st_ino;
+}
 
 StagedFile::StagedFile (char *path, char *destination, UniqueFd fd)
     : path_ (path), destination_ (destination), fd_ (std::move (fd))
