@@ -5,6 +5,8 @@
  *   kiv-e2e-async async [CANCEL_MS]   get_configuration_async, cancelled after CANCEL_MS if given
  *   kiv-e2e-async twice               two get_configuration_async calls started together
  *   kiv-e2e-async full                get_configuration_full, no main loop
+ *   kiv-e2e-async retry               a call that waits for another is cancelled; once both have
+ *                                     ended, its cancellable is reset and cancelled again
  *
  * It prints each progress message (saying if one came on another thread than the loop's), then
  * the install list or the error, as domain, value nick (or number) and message. Exit status 0
@@ -105,6 +107,22 @@ int main (int argc, char **argv)
       g_autoptr (GError) error = NULL;
       const Configuration *config = get_configuration_full (NULL, print_progress, NULL, &error);
       print_result (config, error);
+    }
+  else if (strcmp (mode, "retry") == 0)
+    {
+      /* An installer's Retry button reuses the cancellable of the call it cancelled. */
+      GCancellable *leader = g_cancellable_new ();
+      pending = 2;
+      get_configuration_async (leader, print_progress, NULL, retrieved, NULL);
+      get_configuration_async (cancellable, NULL, NULL, retrieved, NULL);
+      g_cancellable_cancel (cancellable);
+      g_main_loop_run (loop);
+      g_cancellable_reset (cancellable);
+      g_cancellable_cancel (cancellable);
+      while (g_main_context_iteration (NULL, FALSE))
+        ;
+      printf ("retried\n");
+      g_object_unref (leader);
     }
   else
     {

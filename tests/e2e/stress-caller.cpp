@@ -100,9 +100,9 @@ std::thread cancel_later (GCancellable *cancellable, int max_us, std::mt19937 &r
 void blocking_call (Round &round)
 {
   const Configuration *record = get_configuration (nullptr, nullptr);
-  g_autoptr (GError) error
-      = record == nullptr ? g_error_new_literal (G_IO_ERROR, G_IO_ERROR_FAILED, "no record")
-                          : nullptr;
+  g_autoptr (GError) error = record == nullptr
+                                 ? g_error_new_literal (G_IO_ERROR, G_IO_ERROR_FAILED, "no record")
+                                 : nullptr;
   round.outcome (record, error);
 }
 
@@ -327,8 +327,8 @@ int run_round (Round &round, unsigned seed)
   check_end (round);
   for (const auto &failure : round.failures)
     printf ("round with seed %u: %s\n", seed, failure.c_str ());
-  printf ("calls %d succeeded %zu cancelled %d retries %d\n", round.calls,
-          round.successes.size (), round.cancelled, round.retries);
+  printf ("calls %d succeeded %zu cancelled %d retries %d\n", round.calls, round.successes.size (),
+          round.cancelled, round.retries);
   return round.failures.empty () ? 0 : 1;
 }
 

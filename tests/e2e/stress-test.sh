@@ -38,8 +38,9 @@ stress ()
   serve_config "${serving[@]}"
   if [ -n "${KIV_STRESS_VALGRIND:-}" ]; then
     # Each round's process is a fork, which memcheck follows; any error ends it with 99.
+    local kinds=definite,indirect
     runner=("$(command -v valgrind)" --tool=memcheck --suppressions="$KIV_E2E_DIR/memcheck.supp"
-      --run-libc-freeres=no --leak-check=full --errors-for-leak-kinds=definite,indirect
+      --run-libc-freeres=no --leak-check=full --errors-for-leak-kinds="$kinds"
       --error-exitcode=99 --num-callers=40 --log-file="$SANDBOX/memcheck.%p.log")
   fi
   local status=0
