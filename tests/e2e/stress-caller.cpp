@@ -247,6 +247,12 @@ void async_calls (Round &round, std::mt19937 random)
       g_usleep (1000);
   for (AsyncCall *call : calls)
     {
+      // A Retry after everything ended: the cancellable reaches nothing of the calls it served.
+      g_cancellable_cancel (call->cancellable);
+      g_cancellable_reset (call->cancellable);
+      g_cancellable_cancel (call->cancellable);
+      while (g_main_context_iteration (context, FALSE))
+        ;
       check_answered_once (round, call);
       g_object_unref (call->cancellable);
       free_calls (call);
