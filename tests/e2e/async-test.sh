@@ -62,6 +62,14 @@ retried
 EOF
 }
 
+# What is not theirs, the calls refuse with a critical warning, as GLib's own calls do.
+foreign ()
+{
+  run_async foreign > "$SANDBOX/out" 2> "$SANDBOX/err" || true
+  printf "another call's result refused\nno cancellable refused\n" | diff -u - "$SANDBOX/out" \
+    && [ "$(grep -c CRITICAL "$SANDBOX/err")" -eq 2 ]
+}
+
 # get_configuration_full says why in its error and nothing on standard error: no dump, no
 # warning, not even the release command's own words there.
 run_full ()
@@ -145,6 +153,7 @@ without_keyring () { refused_with keyring-unreadable new.cfg new.sig old async-s
 check "the asynchronous retrieval reports on the loop's thread, in order" in_sandbox retrieved
 check "two retrievals at once share one download and one record" in_sandbox twice
 check "a Retry with the cancellable of a call that waited reaches nothing freed" in_sandbox retry
+check "the finish function and the call refuse what is not theirs" in_sandbox foreign
 check "get_configuration_full writes nothing on standard error" in_sandbox full_is_quiet
 check "get_configuration_full fails with an error and writes nothing" in_sandbox full_fails_quietly
 check "a cancellation while lsb_release runs ends it at once" in_sandbox cancelled_while_lsb_release
