@@ -3,7 +3,7 @@
 /* kiv-bench-async: the asynchronous retrieval as a program with a main loop uses it, for
  * bench/driver-bench.sh.
  *
- *   kiv-bench-async [--progress] [--ticks] [--download URL FILE]
+ *   kiv-bench-async [--progress [--work]] [--ticks] [--download URL FILE]
  *
  * Runs a GMainLoop, starts get_configuration_async() (or, with --download,
  * http_download_file_async() of URL into FILE), quits the loop in the callback and exits with 0
@@ -12,7 +12,9 @@
  * side.
  *
  * --progress hands the call a progress callback that only counts the messages, so that the cost
- * of relaying them to the main loop shows.
+ * of relaying them to the main loop shows. With --work the callback also does what a window's
+ * does with each message, about 30 µs of work (setting a label's text and the bar's fraction), and
+ * the call is the one with byte progress, whose callback is told the fraction.
  *
  * --ticks adds a 10 ms timeout to the loop, as a window's animation or redraw would be, and
  * prints on standard output how long the loop went without running it: the number of ticks and
@@ -90,6 +92,28 @@ static void count_progress (const char *message, gpointer data)
   ((Run *) data)->progress_messages++;
 }
 
+/* About 30 µs of a processor's time, as a label's new text takes to lay out. */
+static void work_a_while (void)
+{
+  const gint64 until = g_get_monotonic_time () + 30;
+  while (g_get_monotonic_time () < until)
+    ;
+}
+
+static void count_and_work (const char *message, gpointer data)
+{
+  count_progress (message, data);
+  work_a_while ();
+}
+
+static void show_fraction (goffset received, goffset total, gpointer data)
+{
+  (void) received;
+  (void) total;
+  (void) data;
+  work_a_while ();
+}
+
 static void report_error (GError *error)
 {
   fprintf (stderr, "kiv-bench-async: %s\n", error->message);
@@ -122,19 +146,21 @@ static void download_done (GObject *source, GAsyncResult *result, gpointer data)
 
 static int usage (const char *name)
 {
-  fprintf (stderr, "usage: %s [--progress] [--ticks] [--download URL FILE]\n", name);
+  fprintf (stderr, "usage: %s [--progress [--work]] [--ticks] [--download URL FILE]\n", name);
   return 2;
 }
 
 int main (int argc, char **argv)
 {
-  gboolean progress = FALSE, ticks = FALSE;
+  gboolean progress = FALSE, ticks = FALSE, work = FALSE;
   const char *url = NULL, *file = NULL;
   for (int i = 1; i < argc; i++)
     if (strcmp (argv[i], "--progress") == 0)
       progress = TRUE;
     else if (strcmp (argv[i], "--ticks") == 0)
       ticks = TRUE;
+    else if (strcmp (argv[i], "--work") == 0)
+      work = TRUE;
     else if (strcmp (argv[i], "--download") == 0 && i + 2 < argc)
       {
         url = argv[++i];
@@ -153,11 +179,14 @@ int main (int argc, char **argv)
       run.last_waited = time_waited (&run);
     }
   run.start = run.last_seen = g_get_monotonic_time ();
-  ProgressFunc func = progress ? count_progress : NULL;
+  ProgressFunc func = !progress ? NULL : work ? count_and_work : count_progress;
+  KivByteProgressFunc fraction = progress && work ? show_fraction : NULL;
   if (url != NULL)
-    http_download_file_async (url, file, NULL, func, &run, download_done, &run);
+    http_download_file_async_with_byte_progress (url, file, NULL, func, &run, fraction, &run,
+                                                 download_done, &run);
   else
-    get_configuration_async (NULL, func, &run, configuration_done, &run);
+    get_configuration_async_with_byte_progress (NULL, func, &run, fraction, &run,
+                                                configuration_done, &run);
   g_main_loop_run (run.loop);
 
   if (ticks)

@@ -304,14 +304,16 @@ printf '\nMain loop with a 10 ms timeout during the %s MiB download, %d runs eac
   "$(awk -v s="$size" 'BEGIN { printf "%.1f", s / 1048576 }')" "$KIV_TICK_RUNS" \
   "$(cut -d' ' -f1-3 /proc/loadavg)"
 calls=(retrieval download)
-progress_options=("" --progress)
+# Without progress, with a callback that counts, and with one that works 30 µs a message.
+progress_options=("" --progress "--progress --work")
 for _ in $(seq "$KIV_TICK_RUNS"); do
   for i in "${!builds[@]}"; do
     for call in "${calls[@]}"; do
       for p in "${!progress_options[@]}"; do
         what=()
         [ "$call" = retrieval ] || what=(--download "$url" "$SANDBOX/download.cfg")
-        "${builds[i]}/bench/kiv-bench-async" --ticks ${progress_options[p]:+"${progress_options[p]}"} "${what[@]}" \
+        # shellcheck disable=SC2086 # the options are words
+        "${builds[i]}/bench/kiv-bench-async" --ticks ${progress_options[p]} "${what[@]}" \
           >> "$SANDBOX/ticks-$i-$call-$p" \
           || { echo "kiv-bench-async of ${builds[i]} fails on the large file ($call)" >&2; exit 1; }
       done
@@ -323,6 +325,7 @@ for i in "${!builds[@]}"; do
     for p in "${!progress_options[@]}"; do
       name="$(name_of "${builds[i]}"), $([ "$call" = retrieval ] && echo get_configuration_async || echo http_download_file_async)"
       [ -z "${progress_options[p]}" ] || name="$name, progress"
+      [ "${progress_options[p]}" != "--progress --work" ] || name="$name at 30 µs"
       # Each line: ticks N worst-gap-ms G waiting-ms W at-ms A total-ms T progress-messages M
       runs=$SANDBOX/ticks-$i-$call-$p
       printf '%-54s worst gap median %5.1f ms, max %5.1f ms (%4.1f ms waiting for a processor); ticks %s in %s s; %s messages\n' \

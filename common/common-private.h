@@ -202,7 +202,7 @@ gboolean read_regular_file (const char *path, std::string *out_contents, GError 
 // context, and a newer total replaces it, "fetched" text and all, so that a fast download never
 // piles reports up ahead of the window's own events. A message made after a byte report is
 // delivered after it. The task is held until the last report is delivered, so that whatever the
-// caller tied to it lives as long. Any thread may report.
+// caller tied to it lives as long. Reports come from one thread at a time, never the caller's.
 class ProgressRelay
 {
 public:

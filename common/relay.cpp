@@ -34,14 +34,15 @@ void ProgressRelay::message (const char *text)
   g_mutex_lock (&lock_);
   // What a byte report still waiting said came before this: it must not take a newer total.
   waiting_bytes_ = nullptr;
-  post (report);
   g_mutex_unlock (&lock_);
+  post (report);
 }
 
 void ProgressRelay::bytes (const char *text, goffset received, goffset total)
 {
   if (!wanted ())
     return;
+  Report *fresh = nullptr;
   g_mutex_lock (&lock_);
   if (Report *waiting = waiting_bytes_)
     {
@@ -52,11 +53,15 @@ void ProgressRelay::bytes (const char *text, goffset received, goffset total)
     }
   else
     {
-      waiting_bytes_ = g_new0 (Report, 1);
-      *waiting_bytes_ = { this, g_strdup (text), true, received, total };
-      post (waiting_bytes_);
+      fresh = waiting_bytes_ = g_new0 (Report, 1);
+      *fresh = { this, g_strdup (text), true, received, total };
     }
   g_mutex_unlock (&lock_);
+  // Posted outside the lock, which the caller's thread takes to deliver: a worker preempted while
+  // posting must not hold the window up. Only one thread reports at a time, so posts keep their
+  // order.
+  if (fresh != nullptr)
+    post (fresh);
 }
 
 void ProgressRelay::relay_message (const char *text, gpointer self)
@@ -75,7 +80,7 @@ void ProgressRelay::relay_bytes (const char *text, goffset received, goffset tot
 // the context, or that may take it because it is that thread's default: a worker without a
 // context of its own would take the global default one, which an installer's loop not yet running
 // leaves free, and call back on the worker. So the posting thread has a context of its own for the
-// call. Called with the lock held.
+// call.
 void ProgressRelay::post (Report *report)
 {
   if (posting_context_ == nullptr)

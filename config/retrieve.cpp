@@ -330,7 +330,8 @@ void Retrieval::end (Configuration *record, const GError *error)
 // from its own context, where its handler can be disconnected.
 void Retrieval::cancelled (GCancellable *, gpointer data)
 {
-  auto *task = G_TASK (data);
+  // Not looked into until it is found on the list.
+  auto *task = static_cast<GTask *> (data);
   GCancellable *work = nullptr;
   g_mutex_lock (&retrieval_lock);
   const auto waiting = the_retrieval.waiting ();

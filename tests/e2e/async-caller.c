@@ -5,6 +5,10 @@
  *   kiv-e2e-async async [CANCEL_MS]   get_configuration_async, cancelled after CANCEL_MS if given
  *   kiv-e2e-async twice               two get_configuration_async calls started together
  *   kiv-e2e-async full                get_configuration_full, no main loop
+ *   kiv-e2e-async retry               a call that waits for another is cancelled; once both have
+ *                                     ended, its cancellable is reset and cancelled again
+ *   kiv-e2e-async foreign             get_configuration_finish given another call's result, and
+ *                                     get_configuration_async given what is not a cancellable
  *
  * It prints each progress message (saying if one came on another thread than the loop's), then
  * the install list or the error, as domain, value nick (or number) and message. Exit status 0
@@ -105,6 +109,36 @@ int main (int argc, char **argv)
       g_autoptr (GError) error = NULL;
       const Configuration *config = get_configuration_full (NULL, print_progress, NULL, &error);
       print_result (config, error);
+    }
+  else if (strcmp (mode, "foreign") == 0)
+    {
+      GTask *other = g_task_new (NULL, NULL, NULL, NULL);
+      g_task_return_boolean (other, TRUE);
+      printf ("%s\n", get_configuration_finish (G_ASYNC_RESULT (other), NULL) == NULL
+                          ? "another call's result refused"
+                          : "another call's result TAKEN");
+      get_configuration_async ((GCancellable *) other, NULL, NULL, retrieved, NULL);
+      while (g_main_context_iteration (NULL, FALSE))
+        ;
+      printf ("%s\n", first_record == NULL && status == 1 ? "no cancellable refused"
+                                                          : "no cancellable TAKEN");
+      g_object_unref (other);
+    }
+  else if (strcmp (mode, "retry") == 0)
+    {
+      /* An installer's Retry button reuses the cancellable of the call it cancelled. */
+      GCancellable *leader = g_cancellable_new ();
+      pending = 2;
+      get_configuration_async (leader, print_progress, NULL, retrieved, NULL);
+      get_configuration_async (cancellable, NULL, NULL, retrieved, NULL);
+      g_cancellable_cancel (cancellable);
+      g_main_loop_run (loop);
+      g_cancellable_reset (cancellable);
+      g_cancellable_cancel (cancellable);
+      while (g_main_context_iteration (NULL, FALSE))
+        ;
+      printf ("retried\n");
+      g_object_unref (leader);
     }
   else
     {

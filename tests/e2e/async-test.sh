@@ -45,6 +45,31 @@ twice ()
     && [ "$(grep -c "GET /${KIV_CONFIG_URL#https://*/} " "$SANDBOX/server.log")" -eq 1 ]
 }
 
+# A Retry button: the call that waited is cancelled and ends at once, the other gets the record,
+# and the same cancellable, reset and cancelled again, reaches nothing of the ended call.
+retry ()
+{
+  serve_section
+  run_async retry > "$SANDBOX/out" || return 1
+  diff -u - "$SANDBOX/out" <<EOF
+error g-io-error-quark cancelled: Operation was cancelled
+progress: fetching $KIV_CONFIG_URL
+progress: saving to $HOME/.kiv-config
+progress: fetched ${#section} bytes
+progress: looking up [Debian bookworm] configuration
+install: async-package
+retried
+EOF
+}
+
+# What is not theirs, the calls refuse with a critical warning, as GLib's own calls do.
+foreign ()
+{
+  run_async foreign > "$SANDBOX/out" 2> "$SANDBOX/err" || true
+  printf "another call's result refused\nno cancellable refused\n" | diff -u - "$SANDBOX/out" \
+    && [ "$(grep -c CRITICAL "$SANDBOX/err")" -eq 2 ]
+}
+
 # get_configuration_full says why in its error and nothing on standard error: no dump, no
 # warning, not even the release command's own words there.
 run_full ()
@@ -128,6 +153,8 @@ without_keyring () { refused_with keyring-unreadable new.cfg new.sig old async-s
 
 check "the asynchronous retrieval reports on the loop's thread, in order" in_sandbox retrieved
 check "two retrievals at once share one download and one record" in_sandbox twice
+check "a Retry with the cancellable of a call that waited reaches nothing freed" in_sandbox retry
+check "the finish function and the call refuse what is not theirs" in_sandbox foreign
 check "get_configuration_full writes nothing on standard error" in_sandbox full_is_quiet
 check "get_configuration_full fails with an error and writes nothing" in_sandbox full_fails_quietly
 check "a cancellation while lsb_release runs ends it at once" in_sandbox cancelled_while_lsb_release

@@ -22,6 +22,7 @@
 #include <glib/gstdio.h>
 #include <gtest/gtest.h>
 
+#include "download-private.h"
 #include "kiv-http-test.h"
 #include "net-private.h"
 
