@@ -182,10 +182,10 @@ int main (int argc, char **argv)
   ProgressFunc func = !progress ? NULL : work ? count_and_work : count_progress;
   KivByteProgressFunc fraction = progress && work ? show_fraction : NULL;
   if (url != NULL)
-    http_download_file_async_with_byte_progress (url, file, NULL, func, &run, fraction, &run,
+    http_download_file_async_with_byte_progress (url, file, NULL, func, &run, fraction, &run, NULL,
                                                  download_done, &run);
   else
-    get_configuration_async_with_byte_progress (NULL, func, &run, fraction, &run,
+    get_configuration_async_with_byte_progress (NULL, func, &run, fraction, &run, NULL,
                                                 configuration_done, &run);
   g_main_loop_run (run.loop);
 

@@ -211,8 +211,11 @@ public:
   using Callback = void (*) (const char *message, gpointer user_data);
   using ByteCallback = void (*) (goffset received, goffset total, gpointer user_data);
 
+  // byte_progress_destroy, when given, is called with byte_progress_data once the relay has gone
+  // and no report is left to deliver, on the task's context, as its callbacks are.
   ProgressRelay (GTask *task, Callback progress, gpointer user_data,
-                 ByteCallback byte_progress = nullptr, gpointer byte_progress_data = nullptr);
+                 ByteCallback byte_progress = nullptr, gpointer byte_progress_data = nullptr,
+                 GDestroyNotify byte_progress_destroy = nullptr);
   ~ProgressRelay ();
   ProgressRelay (const ProgressRelay &) = delete;
   ProgressRelay &operator= (const ProgressRelay &) = delete;
@@ -240,6 +243,8 @@ private:
   gpointer user_data_;
   ByteCallback byte_progress_;
   gpointer byte_progress_data_;
+  GDestroyNotify byte_progress_destroy_;
+  GMainContext *context_; // the task's, for byte_progress_destroy
   GMutex lock_;
   Report *waiting_bytes_ = nullptr; // posted and not yet delivered; replaced in place
   GMainContext *posting_context_ = nullptr;

@@ -11,15 +11,34 @@ struct ProgressRelay::Report
 };
 
 ProgressRelay::ProgressRelay (GTask *task, Callback progress, gpointer user_data,
-                              ByteCallback byte_progress, gpointer byte_progress_data)
+                              ByteCallback byte_progress, gpointer byte_progress_data,
+                              GDestroyNotify byte_progress_destroy)
     : task_ (task), progress_ (progress), user_data_ (user_data), byte_progress_ (byte_progress),
-      byte_progress_data_ (byte_progress_data)
+      byte_progress_data_ (byte_progress_data), byte_progress_destroy_ (byte_progress_destroy),
+      context_ (g_main_context_ref (g_task_get_context (task)))
 {
   g_mutex_init (&lock_);
 }
 
 ProgressRelay::~ProgressRelay ()
 {
+  // Every report holds the task, which holds the relay: none is left to deliver. The last
+  // reference to the task may go on the worker, and a language binding's function must not run
+  // there (an interpreter that is shutting down ends a thread that calls into it): it is called on
+  // the task's context, at once when this thread runs it.
+  if (byte_progress_destroy_ != nullptr && g_main_context_is_owner (context_))
+    byte_progress_destroy_ (byte_progress_data_);
+  else if (byte_progress_destroy_ != nullptr)
+    {
+      GSource *source = g_idle_source_new ();
+      g_source_set_priority (source, G_PRIORITY_DEFAULT);
+      g_source_set_callback (
+          source, [] (gpointer) -> gboolean { return G_SOURCE_REMOVE; }, byte_progress_data_,
+          byte_progress_destroy_);
+      g_source_attach (source, context_);
+      g_source_unref (source);
+    }
+  g_main_context_unref (context_);
   if (posting_context_ != nullptr)
     g_main_context_unref (posting_context_);
   g_mutex_clear (&lock_);

@@ -409,7 +409,7 @@ const Configuration *get_configuration_full (GCancellable *cancellable, Progress
 void get_configuration_async_with_byte_progress (GCancellable *cancellable, ProgressFunc progress,
                                                  gpointer user_data,
                                                  KivByteProgressFunc byte_progress,
-                                                 gpointer byte_progress_data,
+                                                 gpointer byte_data, GDestroyNotify byte_destroy,
                                                  GAsyncReadyCallback callback,
                                                  gpointer callback_data)
 {
@@ -419,10 +419,10 @@ void get_configuration_async_with_byte_progress (GCancellable *cancellable, Prog
   g_task_set_source_tag (task, reinterpret_cast<gpointer> (get_configuration_async));
   // The retrieval decides: a call whose files were put in place reports so, cancelled or not.
   g_task_set_check_cancellable (task, FALSE);
-  g_task_set_task_data (
-      task,
-      new Waiter{ ProgressRelay (task, progress, user_data, byte_progress, byte_progress_data) },
-      free_waiter);
+  g_task_set_task_data (task,
+                        new Waiter{ ProgressRelay (task, progress, user_data, byte_progress,
+                                                   byte_data, byte_destroy) },
+                        free_waiter);
   the_retrieval.join (task);
 }
 
@@ -430,7 +430,7 @@ void get_configuration_async (GCancellable *cancellable, ProgressFunc progress, 
                               GAsyncReadyCallback callback, gpointer callback_data)
 {
   get_configuration_async_with_byte_progress (cancellable, progress, user_data, nullptr, nullptr,
-                                              callback, callback_data);
+                                              nullptr, callback, callback_data);
 }
 
 const Configuration *get_configuration_finish (GAsyncResult *result, GError **error)

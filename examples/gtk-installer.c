@@ -142,7 +142,7 @@ int main (int argc, char **argv)
   /* Every callback runs here, on GTK's main loop: GTK may be used in all of them. */
   installer.cancellable = g_cancellable_new ();
   get_configuration_async_with_byte_progress (installer.cancellable, show_message, &installer,
-                                              show_bytes, &installer, retrieved, &installer);
+                                              show_bytes, &installer, NULL, retrieved, &installer);
   gtk_main ();
   /* A window closed in the middle ends the retrieval too. */
   g_cancellable_cancel (installer.cancellable);

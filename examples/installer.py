@@ -44,9 +44,9 @@ class Installer:
         self.window.show_all()
 
     def start(self):
-        # The text messages need a callback that may be called many times, which PyGObject 3.42
-        # cannot keep for an asynchronous call: None for it and its data. The byte counts' callback
-        # is kept for good; PyGObject passes it no data of ours, so none is given.
+        # The text messages' callback has no function to let it go, which Python needs for a
+        # callback called after this returns: None for it and its data. The byte counts' callback
+        # is let go once the retrieval has ended; it needs no data here.
         Kiv.get_configuration_async_with_byte_progress(
             self.cancellable, None, None, self.show_bytes, callback=self.retrieved)
 

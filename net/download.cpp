@@ -224,8 +224,8 @@ char *absolute_path (const char *path)
 
 void http_download_file_async_with_byte_progress (
     const char *url, const char *path, GCancellable *cancellable, ProgressFunc progress,
-    gpointer user_data, KivByteProgressFunc byte_progress, gpointer byte_progress_data,
-    GAsyncReadyCallback callback, gpointer callback_data)
+    gpointer user_data, KivByteProgressFunc byte_progress, gpointer byte_data,
+    GDestroyNotify byte_destroy, GAsyncReadyCallback callback, gpointer callback_data)
 {
   g_return_if_fail (cancellable == nullptr || G_IS_CANCELLABLE (cancellable));
   g_autoptr (GTask) task = g_task_new (nullptr, cancellable, callback, callback_data);
@@ -241,7 +241,7 @@ void http_download_file_async_with_byte_progress (
   g_task_set_task_data (
       task,
       new Job{ g_strdup (url), absolute_path (path),
-               ProgressRelay (task, progress, user_data, byte_progress, byte_progress_data) },
+               ProgressRelay (task, progress, user_data, byte_progress, byte_data, byte_destroy) },
       free_job);
   g_task_run_in_thread (task, download_in_thread);
 }
@@ -251,7 +251,7 @@ void http_download_file_async (const char *url, const char *path, GCancellable *
                                GAsyncReadyCallback callback, gpointer callback_data)
 {
   http_download_file_async_with_byte_progress (url, path, cancellable, progress, user_data, nullptr,
-                                               nullptr, callback, callback_data);
+                                               nullptr, nullptr, callback, callback_data);
 }
 
 gboolean http_download_file_finish (GAsyncResult *result, GError **error)

@@ -211,9 +211,11 @@ KIV_PUBLIC void http_download_file_async (const char *url, const char *path,
  * @progress: (nullable) (type gpointer): told what the download is doing; %NULL from language
  *   bindings
  * @user_data: (nullable): handed to every call of @progress
- * @byte_progress: (nullable) (scope forever) (closure byte_progress_data): told the bytes
- *   received and the length announced, after each piece written
- * @byte_progress_data: handed to every call of @byte_progress
+ * @byte_progress: (nullable) (scope notified) (closure byte_data) (destroy byte_destroy): told the
+ * bytes received and the length announced, after each piece written
+ * @byte_data: handed to every call of @byte_progress
+ * @byte_destroy: (nullable): called with @byte_data once the call has ended and
+ *   @byte_progress will not be called again, or %NULL
  * @callback: (scope async) (closure callback_data): called once the download has ended
  * @callback_data: handed to @callback
  *
@@ -222,14 +224,11 @@ KIV_PUBLIC void http_download_file_async (const char *url, const char *path,
  * @progress, each time together with a "fetched" message, and its reports coalesce the same way:
  * a bar follows the newest total without ever holding up the window. Call
  * [func@Kiv.http_download_file_finish] from @callback for the result.
- *
- * Language bindings keep @byte_progress for the life of the process (it has no function to free
- * its data): an installer passes one callback for the downloads it makes, not a new one each time.
  */
 KIV_PUBLIC void http_download_file_async_with_byte_progress (
     const char *url, const char *path, GCancellable *cancellable, ProgressFunc progress,
-    gpointer user_data, KivByteProgressFunc byte_progress, gpointer byte_progress_data,
-    GAsyncReadyCallback callback, gpointer callback_data);
+    gpointer user_data, KivByteProgressFunc byte_progress, gpointer byte_data,
+    GDestroyNotify byte_destroy, GAsyncReadyCallback callback, gpointer callback_data);
 
 /**
  * http_download_file_finish:

@@ -49,7 +49,7 @@ refused ()
 {
   pinned_run "$1" "$2"
   if ! { grep -qx 'status 1' "$SANDBOX/driver" \
-    && grep -q "^error HTTP tls-failed: $3" "$SANDBOX/async" && [ ! -e "$HOME/.kiv-config" ]; }; then
+    && grep -qF "error HTTP tls-failed: $KIV_CONFIG_URL: $3" "$SANDBOX/async" && [ ! -e "$HOME/.kiv-config" ]; }; then
     show_runs
   fi
 }

@@ -191,7 +191,7 @@ void start (AsyncCall *call)
   std::mt19937 &random = *call->random;
   call->retry = random () % 3 == 0;
   get_configuration_async_with_byte_progress (call->cancellable, on_progress, call, on_bytes, call,
-                                              on_done, call);
+                                              nullptr, on_done, call);
   if (random () % 3 != 0)
     {
       GSource *timer = g_timeout_source_new (random () % 60);

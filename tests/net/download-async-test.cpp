@@ -98,7 +98,8 @@ struct AsyncRun
     const guint canceller
         = cancel_after_ms >= 0 ? g_timeout_add (guint (cancel_after_ms), on_cancel, this) : 0;
     http_download_file_async_with_byte_progress (url.c_str (), path.c_str (), cancellable,
-                                                 on_progress, this, on_bytes, this, on_done, this);
+                                                 on_progress, this, on_bytes, this, nullptr,
+                                                 on_done, this);
     g_main_loop_run (loop);
     g_source_remove (timer);
     if (canceller != 0 && cancelled == 0)
