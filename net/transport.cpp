@@ -309,6 +309,11 @@ void HttpTransportFree::operator() (HttpTransport *transport) const
 
 HttpTransportPtr http_transport_new (bool keep_alive, const char *authorities)
 {
+  // GLib deadlocks when one thread registers GTask (which takes the type lock for its interface)
+  // while another runs a libsoup class initialiser, which holds that lock and asks for GTask:
+  // threads that make their first transports at once, in a process that has made no task yet, met
+  // it. Registered here first, GTask is whole before any of this thread's libsoup classes is.
+  g_type_ensure (G_TYPE_TASK);
   // A plain session: libsoup follows redirects, checks certificates against the system's
   // trusted authorities and asks the system for proxies. With authorities of its own, the session
   // has no database at all, and each connection is given those authorities before its handshake
