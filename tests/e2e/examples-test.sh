@@ -26,8 +26,11 @@ run_example ()
   local program=("$KIV_EXAMPLE_C")
   [ "$1" = c ] || program=("$(command -v python3)" "$KIV_EXAMPLE_PY")
   local status=0
+  # GTK's caches (fontconfig's among them) live until exit: a sanitized build looks for no leaks
+  # in a GTK program, as the error dialog's test does not either.
   PATH="$SANDBOX/bin:$PATH" GI_TYPELIB_PATH="${KIV_TYPELIB_DIR:-}" \
     LD_LIBRARY_PATH="${KIV_LIBRARY_DIR:-}" GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
+    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
     GSETTINGS_BACKEND=memory "$KIV_XVFB_RUN" -a -s '-screen 0 640x480x24' \
     "${program[@]}" --close-after 200 > "$SANDBOX/out" 2> "$SANDBOX/err" || status=$?
   return "$status"
