@@ -10,7 +10,7 @@ GBytes *fetch_configuration (const char *url, const char *path, const DownloadCo
   HttpTransportPtr transport = http_transport_new (false, control.authorities);
   g_autoptr (GBytes) text = nullptr;
   auto staged = download_staged (transport.get (), url, path, control, &text, error);
-  if (staged == nullptr || !staged->commit (error))
+  if (staged == nullptr || !download_may_commit (control, error) || !staged->commit (error))
     return nullptr;
   return static_cast<GBytes *> (g_steal_pointer (&text));
 }

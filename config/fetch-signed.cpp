@@ -378,8 +378,7 @@ GBytes *fetch_signed_configuration (const char *url, const char *path, const cha
   // time is used, by the clock of that moment.
   const struct timespec times[2] = { { 0, UTIME_OMIT }, { time_t (verdict.created), 0 } };
   utimensat (AT_FDCWD, signature->path (), times, 0);
-  if (g_cancellable_set_error_if_cancelled (control.cancellable, error)
-      || !commit_pair (*signature, *config, error))
+  if (!download_may_commit (control, error) || !commit_pair (*signature, *config, error))
     return nullptr;
   return static_cast<GBytes *> (g_steal_pointer (&text));
 }

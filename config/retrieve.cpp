@@ -145,8 +145,15 @@ struct Waiter
 {
   ProgressRelay relay;
   gulong handler = 0;
-  bool cancelled = false; // the last call waiting was cancelled: the retrieval's end answers it
+  bool cancelled = false; // the last call waiting was cancelled: answered by the work's end, or
+                          // by the grace below when the work has given its files up
 };
+
+// How long the last call cancelled waits for the work to stop before it is answered without it.
+// A work sees the cancellation within milliseconds in all but a few steps that cannot be
+// interrupted; waiting that long lets it drop its staging files first, so that an installer that
+// exits once answered leaves none behind.
+constexpr guint cancel_grace_ms = 200;
 
 void free_waiter (gpointer data)
 {
@@ -191,8 +198,12 @@ gboolean answer_cancelled (gpointer data)
 //
 // The work has a cancellable of its own, cancelled only when every call waiting for it has been
 // cancelled. A call cancelled while others wait leaves at once. The last one cancels the work
-// and is answered by its end, which says what the files are: cancelled and as they were, or kept
-// when the work had already put them in place. Calls that joined meanwhile get a new work.
+// and, in the same step under the lock, shuts the door through which the work puts the files in
+// place, so the files stay as they were. It is answered by the work's end, or after
+// cancel_grace_ms by itself if the work is in a step that cannot be interrupted (loading the
+// trusted authorities, say). When the work is already through that door, the call is answered by
+// the work's end, with the record it kept. Calls that joined meanwhile get a new work once the
+// old one ends.
 class Retrieval
 {
 public:
@@ -208,8 +219,18 @@ public:
   void join (GTask *task);
 
 private:
+  // Whether the running work may put its files in place.
+  enum class Door
+  {
+    open,   // not yet asked
+    shut,   // every call waiting was cancelled before it was asked: never; the work is given up
+    passed, // yes: the work's end answers every call waiting, with its record
+  };
+
   static gpointer work (gpointer cancellable);
+  static gboolean may_commit (gpointer, GError **error);
   static void cancelled (GCancellable *cancellable, gpointer task);
+  static gboolean grace_ended (gpointer task);
   static void report_message (const char *text, gpointer);
   static void report_bytes (const char *text, goffset received, goffset total, gpointer);
   void start_locked ();
@@ -224,6 +245,7 @@ private:
 
   // Nothing here has a destructor: a work may still run while the process exits.
   State state_ = State::idle;
+  Door door_ = Door::open;              // the running work's
   GCancellable *cancellable_ = nullptr; // the running work's
   GPtrArray *waiting_ = nullptr;        // of GTask, each held until answered; made once
 };
@@ -260,6 +282,7 @@ void Retrieval::join (GTask *task)
 void Retrieval::start_locked ()
 {
   state_ = State::running;
+  door_ = Door::open;
   cancellable_ = g_cancellable_new ();
   g_thread_unref (g_thread_new ("kiv-retrieval", work, g_object_ref (cancellable_)));
 }
@@ -271,10 +294,23 @@ gpointer Retrieval::work (gpointer data)
   control.cancellable = cancellable;
   control.progress = report_message;
   control.fetched = report_bytes;
+  control.may_commit = may_commit;
   g_autoptr (GError) error = nullptr;
   Configuration *record = retrieve (control, Order::record_first, true, &error);
   the_retrieval.end (record, error);
   return nullptr;
+}
+
+gboolean Retrieval::may_commit (gpointer, GError **error)
+{
+  g_mutex_lock (&retrieval_lock);
+  const bool shut = the_retrieval.door_ == Door::shut;
+  if (!shut)
+    the_retrieval.door_ = Door::passed;
+  g_mutex_unlock (&retrieval_lock);
+  if (shut)
+    g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_CANCELLED, "Operation was cancelled");
+  return !shut;
 }
 
 // Everyone waiting is told, each on its own context.
@@ -299,9 +335,11 @@ void Retrieval::end (Configuration *record, const GError *error)
   std::vector<GTask *> answered;
   g_mutex_lock (&retrieval_lock);
   g_clear_object (&cancellable_);
-  // Cancelled for the calls that asked; those that joined since did not, and get a new work.
-  const bool cancelled
-      = record == nullptr && g_error_matches (error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+  // Cancelled for the calls that asked; those that joined since did not, and get a new work. A
+  // work whose door was shut was given up, whatever it ended with.
+  const bool given_up = door_ == Door::shut;
+  const bool cancelled = record == nullptr
+                         && (given_up || g_error_matches (error, G_IO_ERROR, G_IO_ERROR_CANCELLED));
   for (guint i = waiting_->len; i-- > 0;)
     {
       auto *task = G_TASK (g_ptr_array_index (waiting_, i));
@@ -322,8 +360,11 @@ void Retrieval::end (Configuration *record, const GError *error)
   if (waiting_->len > 0)
     start_locked ();
   g_mutex_unlock (&retrieval_lock);
+  g_autoptr (GError) gave_up = nullptr;
+  if (given_up)
+    g_set_error_literal (&gave_up, G_IO_ERROR, G_IO_ERROR_CANCELLED, "Operation was cancelled");
   for (GTask *task : answered)
-    answer (task, record, error);
+    answer (task, record, given_up ? gave_up : error);
 }
 
 // Runs on the thread that cancelled, possibly inside the caller's own code: the task is answered
@@ -339,15 +380,18 @@ void Retrieval::cancelled (GCancellable *, gpointer data)
   const auto others = std::count_if (waiting.begin (), waiting.end (), [&] (GTask *other) {
     return other != task && !waiter_of (other)->cancelled;
   });
-  if (found && !waiter_of (task)->cancelled)
+  GTask *grace = nullptr; // answered by the work's end, or after the grace
+  if (found && !waiter_of (task)->cancelled && others > 0)
+    g_ptr_array_remove (the_retrieval.waiting_, task);
+  else if (found && !waiter_of (task)->cancelled)
     {
-      if (others > 0)
-        g_ptr_array_remove (the_retrieval.waiting_, task);
-      else
-        {
-          waiter_of (task)->cancelled = true;
-          work = G_CANCELLABLE (g_object_ref (the_retrieval.cancellable_));
-        }
+      waiter_of (task)->cancelled = true;
+      work = G_CANCELLABLE (g_object_ref (the_retrieval.cancellable_));
+      if (the_retrieval.door_ == Door::open)
+        the_retrieval.door_ = Door::shut;
+      if (the_retrieval.door_ == Door::shut)
+        grace = G_TASK (g_object_ref (task));
+      task = nullptr;
     }
   else
     task = nullptr;
@@ -358,7 +402,14 @@ void Retrieval::cancelled (GCancellable *, gpointer data)
       g_cancellable_cancel (work);
       g_object_unref (work);
     }
-  else if (task != nullptr)
+  if (grace != nullptr)
+    {
+      GSource *source = g_timeout_source_new (cancel_grace_ms);
+      g_source_set_callback (source, grace_ended, grace, g_object_unref);
+      g_source_attach (source, g_task_get_context (grace));
+      g_source_unref (source);
+    }
+  if (task != nullptr)
     {
       // The list's reference goes with the source.
       GSource *source = g_idle_source_new ();
@@ -367,6 +418,24 @@ void Retrieval::cancelled (GCancellable *, gpointer data)
       g_source_attach (source, g_task_get_context (task));
       g_source_unref (source);
     }
+}
+
+// The last call cancelled, if the work has not answered it yet: the files stay as they were, as
+// the door is shut.
+gboolean Retrieval::grace_ended (gpointer data)
+{
+  auto *task = G_TASK (data);
+  g_mutex_lock (&retrieval_lock);
+  // The list's reference, when the task is still on it, is the answer's to let go.
+  const bool waiting = g_ptr_array_remove (the_retrieval.waiting_, task);
+  g_mutex_unlock (&retrieval_lock);
+  if (waiting)
+    {
+      g_autoptr (GError) error = nullptr;
+      g_set_error_literal (&error, G_IO_ERROR, G_IO_ERROR_CANCELLED, "Operation was cancelled");
+      answer (task, nullptr, error);
+    }
+  return G_SOURCE_REMOVE;
 }
 } // namespace
 

@@ -29,7 +29,17 @@ struct DownloadControl
   // A PEM file of the only certificate authorities a server may be certified by, for the
   // transport the download is made on (http_transport_new); NULL: the system's trusted ones.
   const char *authorities = nullptr;
+  // Where set, asked (with commit_data) at the last moment before files are put in place: FALSE,
+  // with error set, leaves them as they were. A caller that answers its own caller's cancellation
+  // before the download can see it shuts this door in the same step, so that nothing changes after
+  // its answer.
+  gboolean (*may_commit) (gpointer commit_data, GError **error) = nullptr;
+  gpointer commit_data = nullptr;
 };
+
+// The last check before a download's files are put in place: FALSE, with error set, once
+// control's cancellable is cancelled or its may_commit refuses.
+gboolean download_may_commit (const DownloadControl &control, GError **error);
 
 // The HTTP library's side of a download (transport.cpp, with soup2.cpp or soup3.cpp). What it
 // guarantees is that a body is declared whole only when its end was seen, as its Content-Length

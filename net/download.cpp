@@ -166,6 +166,12 @@ gboolean http_download_file (const char *url, const char *path, ProgressFunc pro
   return staged != nullptr && staged->commit (error);
 }
 
+gboolean download_may_commit (const DownloadControl &control, GError **error)
+{
+  return !g_cancellable_set_error_if_cancelled (control.cancellable, error)
+         && (control.may_commit == nullptr || control.may_commit (control.commit_data, error));
+}
+
 namespace
 {
 // What an asynchronous download carries to its worker thread.
@@ -200,8 +206,7 @@ void download_in_thread (GTask *task, gpointer, gpointer data, GCancellable *can
   auto staged = download_staged (transport.get (), job->url, job->path, control, nullptr, &error);
   // The last moment to give up: once renamed, the new file stands, and the call says so whenever
   // the caller cancelled (the task does not check its cancellable).
-  if (staged != nullptr && !g_cancellable_set_error_if_cancelled (cancellable, &error)
-      && staged->commit (&error))
+  if (staged != nullptr && download_may_commit (control, &error) && staged->commit (&error))
     g_task_return_boolean (task, TRUE);
   else
     {

@@ -54,6 +54,23 @@ refused ()
   fi
 }
 
+# The build's authorities are a pipe no one writes to: reading them never ends, and nothing can
+# interrupt it. A cancelled asynchronous call still ends at once, with no file.
+stuck_reading_authorities ()
+{
+  local waited
+  debian_bookworm
+  rm -f "$KIV_CONFIG_CA_FILE"
+  mkfifo "$KIV_CONFIG_CA_FILE"
+  LD_LIBRARY_PATH=$KIV_PINNED_LIBDIR timeout -k 5 30 "$KIV_ASYNC" async 300 > "$SANDBOX/async" 2>&1 || true
+  waited=$(sed -n 's/^ended \([0-9]*\) ms after the cancellation$/\1/p' "$SANDBOX/async")
+  if ! { grep -q '^error g-io-error-quark cancelled: ' "$SANDBOX/async" && [ -n "$waited" ] \
+    && [ "$waited" -lt 1000 ] && [ -z "$(names_in "$HOME" | grep kiv)" ]; }; then
+    cat "$SANDBOX/async" >&2
+    return 1
+  fi
+}
+
 [ "${1:-}" = --definitions-only ] && return 0
 
 check "a server certified only by an authority of the system's is refused" \
@@ -62,4 +79,6 @@ check "a server certified by the build's own authority is taken, though the syst
   in_sandbox taken run no
 check "the build's authorities missing, no server is trusted, not even by the system's" \
   in_sandbox refused none yes "Cannot read the trusted authorities $KIV_CONFIG_CA_FILE: "
+check "a cancellation ends the call while the build's authorities cannot be read" \
+  in_sandbox stuck_reading_authorities
 e2e_finish
