@@ -145,15 +145,27 @@ struct Waiter
 {
   ProgressRelay relay;
   gulong handler = 0;
-  bool cancelled = false; // the last call waiting was cancelled: answered by the work's end, or
-                          // by the grace below when the work has given its files up
+  // The last call waiting was cancelled once the work had begun to put the files in place: the
+  // work's end answers it.
+  bool cancelled = false;
+  // The work the call was left with when that work was given up, and the source that answers
+  // the call if the work has not ended within the grace below.
+  GCancellable *given_up_work = nullptr;
+  GSource *grace = nullptr;
+
+  ~Waiter ()
+  {
+    g_clear_object (&given_up_work);
+    if (grace != nullptr)
+      g_source_unref (grace);
+  }
 };
 
-// How long the last call cancelled waits for the work to stop before it is answered without it.
+// How long the last call cancelled waits for its work to stop before it is answered without it.
 // A work sees the cancellation within milliseconds in all but a few steps that cannot be
-// interrupted; waiting that long lets it drop its staging files first, so that an installer that
-// exits once answered leaves none behind.
-constexpr guint cancel_grace_ms = 200;
+// interrupted; meanwhile it drops its staging files and ends the program it runs, so that an
+// installer that exits once answered leaves none behind.
+constexpr guint cancel_grace_ms = 500;
 
 void free_waiter (gpointer data)
 {
@@ -173,6 +185,9 @@ void answer (GTask *task, Configuration *record, const GError *error)
   Waiter *waiter = waiter_of (task);
   if (waiter->handler != 0)
     g_cancellable_disconnect (g_task_get_cancellable (task), std::exchange (waiter->handler, 0));
+  // The grace holds the task; a caller that drops its context once answered must not keep both.
+  if (waiter->grace != nullptr)
+    g_source_destroy (waiter->grace);
   if (record != nullptr)
     g_task_return_pointer (task, record, nullptr);
   else
@@ -190,6 +205,17 @@ gboolean answer_cancelled (gpointer data)
   return G_SOURCE_REMOVE;
 }
 
+// Answers task, cancelled, from its own context, after the reports already posted to it. Takes
+// over a reference.
+void answer_cancelled_soon (GTask *task)
+{
+  GSource *source = g_idle_source_new ();
+  g_source_set_priority (source, G_PRIORITY_DEFAULT);
+  g_source_set_callback (source, answer_cancelled, task, g_object_unref);
+  g_source_attach (source, g_task_get_context (task));
+  g_source_unref (source);
+}
+
 // The asynchronous retrieval of the process. Idle until a call asks for the configuration;
 // running while its work runs on a worker thread of its own, with the calls waiting for it; kept
 // once a record is kept, after which every call is answered at once. Every change of state and
@@ -197,13 +223,14 @@ gboolean answer_cancelled (gpointer data)
 // beside the running one, and none can fall between two.
 //
 // The work has a cancellable of its own, cancelled only when every call waiting for it has been
-// cancelled. A call cancelled while others wait leaves at once. The last one cancels the work
-// and, in the same step under the lock, shuts the door through which the work puts the files in
-// place, so the files stay as they were. It is answered by the work's end, or after
-// cancel_grace_ms by itself if the work is in a step that cannot be interrupted (loading the
-// trusted authorities, say). When the work is already through that door, the call is answered by
-// the work's end, with the record it kept. Calls that joined meanwhile get a new work once the
-// old one ends.
+// cancelled. A call cancelled while others wait leaves at once. The last one cancels the work.
+// If the work has not yet begun to put the files in place (may_commit), it is given up in the
+// same step, under the lock: it will never put them in place, it reports to no one, and the
+// retrieval is idle again, so that a Retry starts a new work at once. The call is answered by the
+// given-up work's end or, if the work is in a step that cannot be interrupted (reading the
+// trusted authorities, say), after cancel_grace_ms by itself. If the work has begun, the call is
+// answered by the work's end, with what the work ended with; calls that joined meanwhile get a
+// new work if that is a cancellation.
 class Retrieval
 {
 public:
@@ -219,22 +246,16 @@ public:
   void join (GTask *task);
 
 private:
-  // Whether the running work may put its files in place.
-  enum class Door
-  {
-    open,   // not yet asked
-    shut,   // every call waiting was cancelled before it was asked: never; the work is given up
-    passed, // yes: the work's end answers every call waiting, with its record
-  };
-
+  // Each work is known by its cancellable, which its thread holds until it ends, and which is
+  // its data in the callbacks below: a work given up is no longer the running one.
   static gpointer work (gpointer cancellable);
-  static gboolean may_commit (gpointer, GError **error);
+  static gboolean may_commit (gpointer work, GError **error);
   static void cancelled (GCancellable *cancellable, gpointer task);
   static gboolean grace_ended (gpointer task);
-  static void report_message (const char *text, gpointer);
-  static void report_bytes (const char *text, goffset received, goffset total, gpointer);
+  static void report_message (const char *text, gpointer work);
+  static void report_bytes (const char *text, goffset received, goffset total, gpointer work);
   void start_locked ();
-  void end (Configuration *record, const GError *error);
+  void end (GCancellable *work, Configuration *record, const GError *error);
   // The calls waiting, as a view; with the lock held.
   std::span<GTask *const> waiting () const
   {
@@ -245,9 +266,10 @@ private:
 
   // Nothing here has a destructor: a work may still run while the process exits.
   State state_ = State::idle;
-  Door door_ = Door::open;              // the running work's
   GCancellable *cancellable_ = nullptr; // the running work's
+  bool committing_ = false;             // the running work has begun to put the files in place
   GPtrArray *waiting_ = nullptr;        // of GTask, each held until answered; made once
+  GPtrArray *given_up_ = nullptr;       // of GTask left with a work given up; the same
 };
 
 Retrieval the_retrieval;
@@ -282,7 +304,7 @@ void Retrieval::join (GTask *task)
 void Retrieval::start_locked ()
 {
   state_ = State::running;
-  door_ = Door::open;
+  committing_ = false;
   cancellable_ = g_cancellable_new ();
   g_thread_unref (g_thread_new ("kiv-retrieval", work, g_object_ref (cancellable_)));
 }
@@ -294,52 +316,73 @@ gpointer Retrieval::work (gpointer data)
   control.cancellable = cancellable;
   control.progress = report_message;
   control.fetched = report_bytes;
+  control.user_data = cancellable;
   control.may_commit = may_commit;
+  control.commit_data = cancellable;
   g_autoptr (GError) error = nullptr;
   Configuration *record = retrieve (control, Order::record_first, true, &error);
-  the_retrieval.end (record, error);
+  the_retrieval.end (cancellable, record, error);
   return nullptr;
 }
 
-gboolean Retrieval::may_commit (gpointer, GError **error)
+gboolean Retrieval::may_commit (gpointer work, GError **error)
 {
   g_mutex_lock (&retrieval_lock);
-  const bool shut = the_retrieval.door_ == Door::shut;
-  if (!shut)
-    the_retrieval.door_ = Door::passed;
+  const bool running = work == the_retrieval.cancellable_;
+  if (running)
+    the_retrieval.committing_ = true;
   g_mutex_unlock (&retrieval_lock);
-  if (shut)
+  if (!running)
     g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_CANCELLED, "Operation was cancelled");
-  return !shut;
+  return running;
 }
 
-// Everyone waiting is told, each on its own context.
-void Retrieval::report_message (const char *text, gpointer)
+// Everyone waiting for the work is told, each on its own context.
+void Retrieval::report_message (const char *text, gpointer work)
 {
   g_mutex_lock (&retrieval_lock);
-  for (GTask *task : the_retrieval.waiting ())
-    waiter_of (task)->relay.message (text);
+  if (work == the_retrieval.cancellable_)
+    for (GTask *task : the_retrieval.waiting ())
+      waiter_of (task)->relay.message (text);
   g_mutex_unlock (&retrieval_lock);
 }
 
-void Retrieval::report_bytes (const char *text, goffset received, goffset total, gpointer)
+void Retrieval::report_bytes (const char *text, goffset received, goffset total, gpointer work)
 {
   g_mutex_lock (&retrieval_lock);
-  for (GTask *task : the_retrieval.waiting ())
-    waiter_of (task)->relay.bytes (text, received, total);
+  if (work == the_retrieval.cancellable_)
+    for (GTask *task : the_retrieval.waiting ())
+      waiter_of (task)->relay.bytes (text, received, total);
   g_mutex_unlock (&retrieval_lock);
 }
 
-void Retrieval::end (Configuration *record, const GError *error)
+void Retrieval::end (GCancellable *work, Configuration *record, const GError *error)
 {
   std::vector<GTask *> answered;
   g_mutex_lock (&retrieval_lock);
+  if (work != cancellable_)
+    {
+      // Given up: it put nothing in place, and its calls, unless the grace answered them, are
+      // answered now, as cancelled.
+      for (guint i = given_up_->len; i-- > 0;)
+        {
+          auto *task = G_TASK (g_ptr_array_index (given_up_, i));
+          if (waiter_of (task)->given_up_work == work)
+            {
+              answered.push_back (task);
+              g_ptr_array_remove_index (given_up_, i);
+            }
+        }
+      g_mutex_unlock (&retrieval_lock);
+      g_clear_pointer (&record, free_configuration); // none: it was refused the files
+      for (GTask *task : answered)
+        answer_cancelled_soon (task);
+      return;
+    }
   g_clear_object (&cancellable_);
-  // Cancelled for the calls that asked; those that joined since did not, and get a new work. A
-  // work whose door was shut was given up, whatever it ended with.
-  const bool given_up = door_ == Door::shut;
-  const bool cancelled = record == nullptr
-                         && (given_up || g_error_matches (error, G_IO_ERROR, G_IO_ERROR_CANCELLED));
+  // Cancelled for the calls that asked; those that joined since did not, and get a new work.
+  const bool cancelled
+      = record == nullptr && g_error_matches (error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
   for (guint i = waiting_->len; i-- > 0;)
     {
       auto *task = G_TASK (g_ptr_array_index (waiting_, i));
@@ -360,11 +403,8 @@ void Retrieval::end (Configuration *record, const GError *error)
   if (waiting_->len > 0)
     start_locked ();
   g_mutex_unlock (&retrieval_lock);
-  g_autoptr (GError) gave_up = nullptr;
-  if (given_up)
-    g_set_error_literal (&gave_up, G_IO_ERROR, G_IO_ERROR_CANCELLED, "Operation was cancelled");
   for (GTask *task : answered)
-    answer (task, record, given_up ? gave_up : error);
+    answer (task, record, error);
 }
 
 // Runs on the thread that cancelled, possibly inside the caller's own code: the task is answered
@@ -380,17 +420,29 @@ void Retrieval::cancelled (GCancellable *, gpointer data)
   const auto others = std::count_if (waiting.begin (), waiting.end (), [&] (GTask *other) {
     return other != task && !waiter_of (other)->cancelled;
   });
-  GTask *grace = nullptr; // answered by the work's end, or after the grace
-  if (found && !waiter_of (task)->cancelled && others > 0)
-    g_ptr_array_remove (the_retrieval.waiting_, task);
-  else if (found && !waiter_of (task)->cancelled)
+  Waiter *waiter = found ? waiter_of (task) : nullptr;
+  if (waiter != nullptr && !waiter->cancelled && others > 0)
+    g_ptr_array_remove (the_retrieval.waiting_, task); // its reference goes to the answer
+  else if (waiter != nullptr && !waiter->cancelled && the_retrieval.committing_)
     {
-      waiter_of (task)->cancelled = true;
+      waiter->cancelled = true;
       work = G_CANCELLABLE (g_object_ref (the_retrieval.cancellable_));
-      if (the_retrieval.door_ == Door::open)
-        the_retrieval.door_ = Door::shut;
-      if (the_retrieval.door_ == Door::shut)
-        grace = G_TASK (g_object_ref (task));
+      task = nullptr;
+    }
+  else if (waiter != nullptr && !waiter->cancelled)
+    {
+      // The work is given up, and the task goes with it. No call waits for it any more.
+      g_ptr_array_remove (the_retrieval.waiting_, task);
+      if (the_retrieval.given_up_ == nullptr)
+        the_retrieval.given_up_ = g_ptr_array_new ();
+      g_ptr_array_add (the_retrieval.given_up_, task);
+      work = std::exchange (the_retrieval.cancellable_, nullptr);
+      the_retrieval.state_ = State::idle;
+      waiter->given_up_work = G_CANCELLABLE (g_object_ref (work));
+      // Attached under the lock, so that no answer can come before the source is known.
+      waiter->grace = g_timeout_source_new (cancel_grace_ms);
+      g_source_set_callback (waiter->grace, grace_ended, g_object_ref (task), g_object_unref);
+      g_source_attach (waiter->grace, g_task_get_context (task));
       task = nullptr;
     }
   else
@@ -402,39 +454,20 @@ void Retrieval::cancelled (GCancellable *, gpointer data)
       g_cancellable_cancel (work);
       g_object_unref (work);
     }
-  if (grace != nullptr)
-    {
-      GSource *source = g_timeout_source_new (cancel_grace_ms);
-      g_source_set_callback (source, grace_ended, grace, g_object_unref);
-      g_source_attach (source, g_task_get_context (grace));
-      g_source_unref (source);
-    }
   if (task != nullptr)
-    {
-      // The list's reference goes with the source.
-      GSource *source = g_idle_source_new ();
-      g_source_set_priority (source, G_PRIORITY_DEFAULT);
-      g_source_set_callback (source, answer_cancelled, task, g_object_unref);
-      g_source_attach (source, g_task_get_context (task));
-      g_source_unref (source);
-    }
+    answer_cancelled_soon (task);
 }
 
-// The last call cancelled, if the work has not answered it yet: the files stay as they were, as
-// the door is shut.
+// A call left with a work given up, which has not ended: answered without it. The work puts
+// nothing in place any more.
 gboolean Retrieval::grace_ended (gpointer data)
 {
   auto *task = G_TASK (data);
   g_mutex_lock (&retrieval_lock);
-  // The list's reference, when the task is still on it, is the answer's to let go.
-  const bool waiting = g_ptr_array_remove (the_retrieval.waiting_, task);
+  const bool waiting = g_ptr_array_remove (the_retrieval.given_up_, task);
   g_mutex_unlock (&retrieval_lock);
   if (waiting)
-    {
-      g_autoptr (GError) error = nullptr;
-      g_set_error_literal (&error, G_IO_ERROR, G_IO_ERROR_CANCELLED, "Operation was cancelled");
-      answer (task, nullptr, error);
-    }
+    answer_cancelled_soon (task); // with the list's reference
   return G_SOURCE_REMOVE;
 }
 } // namespace

@@ -5,6 +5,8 @@
  *   kiv-e2e-async async [CANCEL]      get_configuration_async, cancelled after CANCEL ms if it is a
  *                                     number, or once the file CANCEL exists if it is a path
  *   kiv-e2e-async twice               two get_configuration_async calls started together
+ *   kiv-e2e-async again CANCEL        as async, and once the call has ended, a Retry: the same
+ *                                     cancellable, reset, for a second call
  *   kiv-e2e-async full                get_configuration_full, no main loop
  *   kiv-e2e-async retry               a call that waits for another is cancelled; once both have
  *                                     ended, its cancellable is reset and cancelled again
@@ -24,6 +26,7 @@ static GThread *loop_thread;
 static GCancellable *cancellable;
 static gint64 cancelled_at;
 static int pending;
+static gboolean retry;
 static const Configuration *first_record;
 static int status = 1;
 
@@ -81,6 +84,14 @@ static void retrieved (GObject *source, GAsyncResult *result, gpointer user_data
     printf ("ended %" G_GINT64_FORMAT " ms after the cancellation\n",
             (g_get_monotonic_time () - cancelled_at) / G_TIME_SPAN_MILLISECOND);
   print_result (config, error);
+  if (retry)
+    {
+      retry = FALSE;
+      cancelled_at = 0;
+      g_cancellable_reset (cancellable);
+      get_configuration_async (cancellable, print_progress, NULL, retrieved, NULL);
+      return;
+    }
   if (first_record == NULL)
     first_record = config;
   else if (config != NULL)
@@ -145,6 +156,7 @@ int main (int argc, char **argv)
   else
     {
       pending = strcmp (mode, "twice") == 0 ? 2 : 1;
+      retry = strcmp (mode, "again") == 0;
       for (int i = 0; i < pending; i++)
         get_configuration_async (cancellable, print_progress, NULL, retrieved, NULL);
       if (argc > 2 && g_path_is_absolute (argv[2]))
