@@ -420,16 +420,19 @@ void Retrieval::cancelled (GCancellable *, gpointer data)
   const auto others = std::count_if (waiting.begin (), waiting.end (), [&] (GTask *other) {
     return other != task && !waiter_of (other)->cancelled;
   });
-  Waiter *waiter = found ? waiter_of (task) : nullptr;
-  if (waiter != nullptr && !waiter->cancelled && others > 0)
+  // The call this acts on, still waiting and not yet cancelled.
+  Waiter *waiter = found && !waiter_of (task)->cancelled ? waiter_of (task) : nullptr;
+  if (waiter == nullptr)
+    task = nullptr;
+  else if (others > 0)
     g_ptr_array_remove (the_retrieval.waiting_, task); // its reference goes to the answer
-  else if (waiter != nullptr && !waiter->cancelled && the_retrieval.committing_)
+  else if (the_retrieval.committing_)
     {
       waiter->cancelled = true;
       work = G_CANCELLABLE (g_object_ref (the_retrieval.cancellable_));
       task = nullptr;
     }
-  else if (waiter != nullptr && !waiter->cancelled)
+  else
     {
       // The work is given up, and the task goes with it. No call waits for it any more.
       g_ptr_array_remove (the_retrieval.waiting_, task);
@@ -445,8 +448,6 @@ void Retrieval::cancelled (GCancellable *, gpointer data)
       g_source_attach (waiter->grace, g_task_get_context (task));
       task = nullptr;
     }
-  else
-    task = nullptr;
   g_mutex_unlock (&retrieval_lock);
 
   if (work != nullptr)

@@ -130,6 +130,15 @@ names_in ()
   find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' | LC_ALL=C sort
 }
 
+# cancelled_within MS FILE: the asynchronous caller's output in FILE (tests/e2e/async-caller.c)
+# says that its call was cancelled and ended less than MS ms after the cancellation.
+cancelled_within ()
+{
+  local waited
+  waited=$(sed -n 's/^ended \([0-9]*\) ms after the cancellation$/\1/p' "$2")
+  grep -q '^error g-io-error-quark cancelled: ' "$2" && [ -n "$waited" ] && [ "$waited" -lt "$1" ]
+}
+
 # dump_of FILE: the configuration dump in FILE (the driver's standard error), without the
 # log messages around it.
 dump_of ()
